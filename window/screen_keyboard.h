@@ -1,0 +1,74 @@
+// ScreenKeyboard: the keyboard window's behaviour, independent of the window system.
+// Each member is defined in the folder of its subsystem.
+#pragma once
+
+#include "layout/key_ref.h"
+#include "platform/platform.h"
+
+namespace vimbrel {
+
+class ScreenKeyboard {
+public:
+    explicit ScreenKeyboard(Platform& platform) : platform_(platform) {}
+
+    // Window events (window/screen_keyboard.cpp).
+    void Form_Load();
+    void Form_Paint();
+    void Form_MouseMove();
+    void Form_MouseDown(int button);
+    void Form_Unload();
+
+    // Routing of control events to the handlers of each control.
+    void Click(KeyRef key);
+    void GotFocus(KeyRef key);
+    void LostFocus(KeyRef key);
+
+    // Menu commands (window/menu_commands.cpp).
+    void MnuAbout_Click();
+    void MnuEdition_Click();
+    void MnuProgramme_Click();
+    void MnuAuthor_Click();
+
+    // Ordinary keys (input/ordinary_keys.cpp).
+    void SKB_Click(int index);
+    void SKB_GotFocus(int index);
+    void SKB_LostFocus(int index);
+
+    // Lock keys (input/lock_keys.cpp).
+    void 大写锁_Click();
+    void 数字锁_Click();
+    void 卷轴锁_Click();
+
+    // Modifier keys (input/modifier_keys.cpp).
+    void 控制_Click(int index);
+    void 转换_Click(int index);
+    void 徽标_Click(int index);
+    void 换档_Click(int index);
+
+    // Keypad, keypad Enter and the Applications key (input/keypad_keys.cpp).
+    void 小键盘_Click(int index);
+    void 小键盘_GotFocus(int index);
+    void 小键盘_LostFocus(int index);
+    void 小回车_Click();
+    void 小回车_GotFocus();
+    void 小回车_LostFocus();
+    void 快捷菜单_Click();
+    void 快捷菜单_GotFocus();
+    void 快捷菜单_LostFocus();
+
+    // Caption sets (captions/caption_sets.cpp): each rewrites one key group.
+    void 大写字母();
+    void 小写字母();
+    void 上档符号();
+    void 下档符号();
+    void 数字小键盘();
+    void 光标小键盘();
+    // Sends the editing key that a keypad key stands for; nothing for keypad 5.
+    void 小键盘光标(int index);
+
+private:
+    void LatchClick(KeyRef key);  // the shared press/release latch of the modifiers
+    Platform& platform_;
+};
+
+}  // namespace vimbrel
