@@ -1,0 +1,73 @@
+// Painting of the owner-drawn key buttons: the face shows the key's colour.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/win32/keyboard_window.h"
+
+namespace vimbrel {
+
+namespace {
+
+std::wstring WindowText(HWND hwnd) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// A caption's lines are set one em apart, not one text-cell apart: CJK fonts
+// carry tall ascent and descent, and two of their cells do not fit a key 408
+// twips high. A one-line caption too wide for its face is broken in the middle,
+// as the design captions of four characters ("快照需求") are meant to be.
+std::vector<std::wstring> CaptionLines(HDC dc, const std::wstring& caption, int faceWidth) {
+    std::vector<std::wstring> lines;
+    const std::size_t lf = caption.find(L'\n');
+    if (lf != std::wstring::npos) {
+        lines = {caption.substr(0, lf), caption.substr(lf + 1)};
+    } else {
+        RECT measured{0, 0, 0, 0};
+        DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &measured, DT_SINGLELINE | DT_CALCRECT);
+        if (measured.right - measured.left > faceWidth && caption.size() > 1)
+            lines = {caption.substr(0, (caption.size() + 1) / 2), caption.substr((caption.size() + 1) / 2)};
+        else
+            lines = {caption};
+    }
+    return lines;
+}
+
+// No DT_NOPREFIX, so "&&" shows one "&".
+void DrawCentredCaption(HDC dc, const RECT& face, const std::wstring& caption) {
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    const int em = std::max<int>(1, tm.tmHeight - tm.tmInternalLeading);
+    const std::vector<std::wstring> lines = CaptionLines(dc, caption, face.right - face.left);
+    const int count = static_cast<int>(lines.size());
+    const int top = face.top + ((face.bottom - face.top) - count * em) / 2;
+    for (int i = 0; i < count; ++i) {
+        RECT rc{face.left, top + i * em, face.right, top + (i + 1) * em};
+        DrawTextW(dc, lines[static_cast<std::size_t>(i)].c_str(), static_cast<int>(lines[static_cast<std::size_t>(i)].size()),
+                  &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
+    }
+}
+
+}  // namespace
+
+LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
+    if (item.CtlType != ODT_BUTTON) return FALSE;
+    const int row = RowOf(item.hwndItem);
+    if (row < 0) return FALSE;
+    RECT rc = item.rcItem;
+    FillRect(item.hDC, &rc, brushes_.For(keyColours_[row]));
+    DrawEdge(item.hDC, &rc, (item.itemState & ODS_SELECTED) ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_ADJUST);
+    SelectedObject font(item.hDC, font_.get());
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, RGB(0, 0, 0));
+    // Centred on the whole button: two lines of CJK text need every pixel of a key's height.
+    rc.top = item.rcItem.top;
+    rc.bottom = item.rcItem.bottom;
+    if (item.itemState & ODS_SELECTED) OffsetRect(&rc, 1, 1);
+    DrawCentredCaption(item.hDC, rc, WindowText(item.hwndItem));
+    return TRUE;
+}
+
+}  // namespace vimbrel

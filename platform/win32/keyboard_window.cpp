@@ -1,0 +1,390 @@
+// The keyboard window: creation of the window and its controls, and the
+// window procedure that turns Windows messages into the core's events.
+#include "platform/win32/keyboard_window.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "assets/resource_ids.h"
+#include "layout/twips.h"
+#include "platform/control_ids.h"
+#include "window/messages.h"
+
+namespace vimbrel {
+
+static_assert(sizeof(wchar_t) == 2, "the core's UTF-16 text is handed to the W functions as is");
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"ScreenKeyboard";
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr Twips kDesignClientLeft = 3675;
+constexpr Twips kDesignClientTop = 4485;
+
+const wchar_t* Wide(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
+std::wstring WideString(std::u16string_view s) { return std::wstring(Wide(s), s.size()); }
+
+// GetDpiForWindow and AdjustWindowRectExForDpi exist only from Windows 10 on.
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+template <typename Fn>
+Fn User32Function(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+int SystemDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+RECT OuterRect(int clientLeft, int clientTop, int clientWidth, int clientHeight, int dpi) {
+    RECT rc{clientLeft, clientTop, clientLeft + clientWidth, clientTop + clientHeight};
+    if (auto adjust = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi"))
+        adjust(&rc, kWindowStyle, FALSE, 0, static_cast<UINT>(dpi));
+    else
+        AdjustWindowRectEx(&rc, kWindowStyle, FALSE, 0);
+    return rc;
+}
+
+int CALLBACK FontExists(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+// The Simplified Chinese interface font of the system; under Wine on Linux a
+// free CJK font of the same proportions.
+std::wstring ChineseFontFace() {
+    static constexpr const wchar_t* kFaces[] = {L"Microsoft YaHei UI", L"Microsoft YaHei", L"SimSun",
+                                                L"WenQuanYi Micro Hei", L"Noto Sans CJK SC"};
+    HDC screen = GetDC(nullptr);
+    std::wstring chosen;
+    for (const wchar_t* face : kFaces) {
+        LOGFONTW lf{};
+        lf.lfCharSet = DEFAULT_CHARSET;
+        lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+        bool found = false;
+        EnumFontFamiliesExW(screen, &lf, FontExists, reinterpret_cast<LPARAM>(&found), 0);
+        if (found) {
+            chosen = face;
+            break;
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    return chosen;
+}
+
+// The centre of the red pixels of a pointer image: the finger tip that strikes.
+POINT RedTip(HBITMAP colour) {
+    POINT tip{16, 8};
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = 32;
+    bi.bmiHeader.biHeight = -32;  // top-down rows
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    std::vector<RGBQUAD> px(32 * 32);
+    HDC screen = GetDC(nullptr);
+    const int rows = GetDIBits(screen, colour, 0, 32, px.data(), &bi, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (rows != 32) return tip;
+    int sx = 0, sy = 0, n = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const RGBQUAD q = px[static_cast<std::size_t>(y * 32 + x)];
+            if (q.rgbRed == 255 && q.rgbGreen == 0 && q.rgbBlue == 0) sx += x, sy += y, ++n;
+        }
+    if (n > 0) tip = {sx / n, sy / n};
+    return tip;
+}
+
+}  // namespace
+
+KeyboardWindow::KeyboardWindow(HINSTANCE instance) : instance_(instance) {
+    for (std::size_t row = 0; row < kKeys.size(); ++row) keyColours_[row] = StartColour(kKeys[row].key.control);
+    for (std::size_t i = 0; i < kLabels.size(); ++i) labelColours_[i] = kLabels[i].textColour;
+}
+
+KeyboardWindow::~KeyboardWindow() {
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+bool KeyboardWindow::Create() {
+    moveCursor_ = LoadCursorW(nullptr, IDC_SIZEALL);
+    LoadCursors();
+
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance_;
+    wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_VIMBREL));
+    wc.hCursor = moveCursor_;
+    wc.hbrBackground = brushes_.For(kSilver);
+    wc.lpszClassName = kClassName;
+    if (!RegisterClassExW(&wc)) return false;
+
+    dpi_ = SystemDpi();
+    const RECT outer = OuterRect(TwipsToPixels(kDesignClientLeft, dpi_), TwipsToPixels(kDesignClientTop, dpi_),
+                                 TwipsToPixels(kClientWidth, dpi_), TwipsToPixels(kClientHeight, dpi_), dpi_);
+    hwnd_ = CreateWindowExW(0, kClassName, Wide(kWindowTitle), kWindowStyle, outer.left, outer.top,
+                            outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance_, this);
+    if (!hwnd_) return false;
+    // Under per-monitor awareness the window's own monitor decides.
+    if (const int dpi = WindowDpi(); dpi != dpi_) {
+        dpi_ = dpi;
+        const RECT rc = OuterRect(outer.left, outer.top, TwipsToPixels(kClientWidth, dpi_),
+                                  TwipsToPixels(kClientHeight, dpi_), dpi_);
+        SetWindowPos(hwnd_, nullptr, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    CreateFont();
+    CreateControls();
+
+    HMENU bar = CreateMenu();
+    HMENU popup = CreatePopupMenu();
+    for (const MenuItemDef& def : kMenuItems)
+        AppendMenuW(popup, MF_STRING, static_cast<UINT_PTR>(def.item), WideString(def.caption).c_str());
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), WideString(kMenuRootCaption).c_str());
+    SetMenuDefaultItem(popup, static_cast<UINT>(MenuItem::MnuAbout), FALSE);
+    menu_.reset(bar);  // never attached to the window: the root stays hidden
+
+    keyboard_.Form_Load();
+    // Wine drops WS_EX_TOPMOST from a window whose tooltip was created before it went topmost.
+    CreateTooltips();
+    return true;
+}
+
+int KeyboardWindow::WindowDpi() const {
+    if (auto get = User32Function<GetDpiForWindowFn>("GetDpiForWindow")) {
+        const UINT dpi = get(hwnd_);
+        if (dpi > 0) return static_cast<int>(dpi);
+    }
+    return SystemDpi();
+}
+
+void KeyboardWindow::CreateFont() {
+    LOGFONTW lf{};
+    lf.lfHeight = -MulDiv(9, dpi_, 72);
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = GB2312_CHARSET;
+    lf.lfQuality = CLEARTYPE_QUALITY;
+    const std::wstring face = ChineseFontFace();
+    lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
+    font_.reset(CreateFontIndirectW(&lf));
+}
+
+// Children are created in tab-index order, so that their z-order is the focus order.
+void KeyboardWindow::CreateControls() {
+    struct Entry {
+        int tabIndex;
+        int key;    // row in kKeys, or -1
+        int label;  // row in kLabels, or -1
+    };
+    std::vector<Entry> order;
+    for (std::size_t row = 0; row < kKeys.size(); ++row) order.push_back({kKeys[row].tabIndex, int(row), -1});
+    for (std::size_t i = 0; i < kLabels.size(); ++i) order.push_back({kLabels[i].tabIndex, -1, int(i)});
+    std::sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.tabIndex < b.tabIndex; });
+
+    for (const Entry& e : order) {
+        HWND child;
+        if (e.key >= 0) {
+            const KeyDef& k = kKeys[e.key];
+            child = CreateWindowExW(0, L"BUTTON", WideString(k.caption).c_str(),
+                                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW | BS_NOTIFY, 0, 0, 0, 0, hwnd_,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(KeyControlId(k.key))), instance_,
+                                    nullptr);
+            keyWindows_[e.key] = child;
+        } else {
+            const LabelDef& l = kLabels[e.label];
+            // SS_NOTIFY: a click on a label lands on the label, not on the background below it.
+            child = CreateWindowExW(0, L"STATIC", WideString(l.caption).c_str(),
+                                    WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOTIFY | SS_NOPREFIX, 0, 0, 0, 0, hwnd_,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstLabelId + e.label)),
+                                    instance_, nullptr);
+            labelWindows_[e.label] = child;
+        }
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    }
+    LayOut();
+}
+
+void KeyboardWindow::LayOut() {
+    auto place = [this](HWND child, Twips left, Twips top, Twips width, Twips height) {
+        const PixelRect r = ToPixels(left, top, width, height, dpi_);
+        SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    for (std::size_t row = 0; row < kKeys.size(); ++row) {
+        const KeyDef& k = kKeys[row];
+        place(keyWindows_[row], k.left, k.top, k.width, k.height);
+    }
+    for (std::size_t i = 0; i < kLabels.size(); ++i) {
+        const LabelDef& l = kLabels[i];
+        place(labelWindows_[i], l.left, l.top, l.width, l.height);
+    }
+}
+
+void KeyboardWindow::CreateTooltips() {
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_,
+                               nullptr);
+    for (std::size_t row = 0; row < kKeys.size(); ++row) {
+        std::wstring text = WideString(kKeys[row].tooltip);
+        TTTOOLINFOW ti{};
+        ti.cbSize = sizeof ti;
+        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.hwnd = hwnd_;
+        ti.uId = reinterpret_cast<UINT_PTR>(keyWindows_[row]);
+        ti.lpszText = text.data();  // copied by the control
+        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    }
+}
+
+// The pointer images are icons without a hot spot. The hot spot goes on the
+// red tip of the marked finger, the point that strikes the key.
+void KeyboardWindow::LoadCursors() {
+    for (int i = 0; i < kFingerCount; ++i) {
+        fingerCursors_[i] = LoadCursorW(nullptr, IDC_ARROW);
+        HICON icon = static_cast<HICON>(
+            LoadImageW(instance_, MAKEINTRESOURCEW(IDI_FINGER_FIRST + i), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+        if (!icon) continue;
+        ICONINFO info{};
+        if (GetIconInfo(icon, &info)) {
+            info.fIcon = FALSE;
+            const POINT tip = RedTip(info.hbmColor);
+            info.xHotspot = static_cast<DWORD>(tip.x);
+            info.yHotspot = static_cast<DWORD>(tip.y);
+            ownedCursors_[i].reset(CreateIconIndirect(&info));
+            if (ownedCursors_[i]) fingerCursors_[i] = ownedCursors_[i].get();
+            if (info.hbmColor) DeleteObject(info.hbmColor);
+            if (info.hbmMask) DeleteObject(info.hbmMask);
+        }
+        DestroyIcon(icon);
+    }
+}
+
+int KeyboardWindow::RowOf(KeyRef key) const { return KeyRow(key); }
+
+int KeyboardWindow::RowOf(HWND control) const {
+    if (!control || GetParent(control) != hwnd_) return -1;
+    const int id = GetDlgCtrlID(control);
+    return IsKeyControlId(id) ? KeyRow(KeyFromControlId(id)) : -1;
+}
+
+HWND KeyboardWindow::LabelWindow(Light light) const {
+    for (std::size_t i = 0; i < kLabels.size(); ++i)
+        if (kLabels[i].isLight && kLabels[i].light == light) return labelWindows_[i];
+    return nullptr;
+}
+
+LRESULT CALLBACK KeyboardWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* self = static_cast<KeyboardWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<KeyboardWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return self ? self->HandleMessage(msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+LRESULT KeyboardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_COMMAND:         return OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+    case WM_DRAWITEM:        return OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
+    case WM_CTLCOLORSTATIC:  return OnCtlColorStatic(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
+    case WM_SETCURSOR:       return OnSetCursor(reinterpret_cast<HWND>(wp), LOWORD(lp));
+    // Clicks must never activate the keyboard: the application being typed into keeps the focus.
+    case WM_MOUSEACTIVATE:   return MA_NOACTIVATE;
+    case WM_PAINT:           return OnPaint();
+    case WM_MOUSEMOVE:       keyboard_.Form_MouseMove(); return 0;
+    case WM_LBUTTONDOWN:     keyboard_.Form_MouseDown(1); return 0;
+    case WM_RBUTTONDOWN:     keyboard_.Form_MouseDown(2); return 0;
+    case WM_MBUTTONDOWN:     keyboard_.Form_MouseDown(4); return 0;
+    case WM_NCLBUTTONDOWN:   return OnNcLButtonDown(wp, lp);
+    case WM_DPICHANGED:      return OnDpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION:
+        if (wp && !unloaded_) {
+            unloaded_ = true;
+            keyboard_.Form_Unload();
+        }
+        return 0;
+    case WM_DESTROY:
+        if (!unloaded_) {
+            unloaded_ = true;
+            keyboard_.Form_Unload();
+        }
+        hwnd_ = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+LRESULT KeyboardWindow::OnCommand(int id, int code, HWND control) {
+    if (!control || !IsKeyControlId(id)) return 0;
+    const KeyRef key = KeyFromControlId(id);
+    switch (code) {
+    // An owner-drawn button reports the second of two quick clicks only as BN_DBLCLK.
+    case BN_CLICKED:
+    case BN_DBLCLK:    keyboard_.Click(key); break;
+    case BN_SETFOCUS:  keyboard_.GotFocus(key); break;
+    case BN_KILLFOCUS: keyboard_.LostFocus(key); break;
+    }
+    return 0;
+}
+
+LRESULT KeyboardWindow::OnCtlColorStatic(HDC dc, HWND label) {
+    const auto it = std::find(labelWindows_.begin(), labelWindows_.end(), label);
+    const Colour text = it == labelWindows_.end() ? kWhite : labelColours_[it - labelWindows_.begin()];
+    SetTextColor(dc, text);
+    SetBkColor(dc, kSilver);
+    return reinterpret_cast<LRESULT>(brushes_.For(kSilver));
+}
+
+LRESULT KeyboardWindow::OnSetCursor(HWND under, int hitTest) {
+    if (hitTest != HTCLIENT) return DefWindowProcW(hwnd_, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), hitTest);
+    const int row = RowOf(under);
+    SetCursor(row >= 0 ? fingerCursors_[static_cast<int>(kKeys[row].finger)] : moveCursor_);
+    return TRUE;
+}
+
+LRESULT KeyboardWindow::OnPaint() {
+    { PaintDc paint(hwnd_); }
+    // A minimised window has no background to draw; restoring paints again.
+    if (!IsIconic(hwnd_)) keyboard_.Form_Paint();
+    return 0;
+}
+
+// The default handling of a press on the title bar activates the window before
+// it starts the move, which would take the focus from the application being
+// typed into. The move itself, started directly, activates nothing.
+LRESULT KeyboardWindow::OnNcLButtonDown(WPARAM wp, LPARAM lp) {
+    if (wp != HTCAPTION) return DefWindowProcW(hwnd_, WM_NCLBUTTONDOWN, wp, lp);
+    POINT pt{};
+    GetCursorPos(&pt);
+    SendMessageW(hwnd_, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, MAKELPARAM(pt.x, pt.y));
+    return 0;
+}
+
+LRESULT KeyboardWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+    dpi_ = dpi;
+    CreateFont();
+    for (HWND child : keyWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    for (HWND child : labelWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    const RECT rc = OuterRect(suggested.left, suggested.top, TwipsToPixels(kClientWidth, dpi_),
+                              TwipsToPixels(kClientHeight, dpi_), dpi_);
+    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, rc.right - rc.left, rc.bottom - rc.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOut();
+    InvalidateRect(hwnd_, nullptr, TRUE);
+    return 0;
+}
+
+}  // namespace vimbrel

@@ -1,0 +1,88 @@
+// KeyboardWindow: the real Win32 window of the keyboard, its 104 key buttons,
+// lights and labels. It is the core's platform and forwards events to it.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+
+#include "layout/key_table.h"
+#include "layout/labels.h"
+#include "platform/platform.h"
+#include "platform/win32/gdi.h"
+#include "window/screen_keyboard.h"
+
+namespace vimbrel {
+
+class KeyboardWindow final : public Platform {
+public:
+    explicit KeyboardWindow(HINSTANCE instance);
+    ~KeyboardWindow() override;
+    KeyboardWindow(const KeyboardWindow&) = delete;
+    KeyboardWindow& operator=(const KeyboardWindow&) = delete;
+
+    // Creates the window and its controls and runs the start-up sequence.
+    bool Create();
+    HWND hwnd() const { return hwnd_; }
+
+    // Platform (platform/win32/win32_platform.cpp).
+    void KeyDown(std::uint8_t vk) override;
+    void KeyUp(std::uint8_t vk) override;
+    void SetCaption(KeyRef key, std::u16string_view text) override;
+    Colour BackColour(KeyRef key) const override;
+    void SetBackColour(KeyRef key, Colour colour) override;
+    void Focus(KeyRef key) override;
+    Colour LightColour(Light light) const override;
+    void SetLightColour(Light light, Colour colour) override;
+    void Show() override;
+    void StayOnTop() override;
+    void AddNoActivateStyle() override;
+    ScreenMetrics Metrics() const override;
+    void SetLeft(float twips) override;
+    void SetTop(float twips) override;
+    void BeginSystemMove() override;
+    void Minimise() override;
+    MenuItem ShowPopupMenu() override;
+    void ShowMessage(std::u16string_view title, std::u16string_view text) override;
+    void StartProgram(std::u16string_view commandLine, int showCommand) override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT OnCommand(int id, int code, HWND control);
+    LRESULT OnDrawItem(const DRAWITEMSTRUCT& item);
+    LRESULT OnCtlColorStatic(HDC dc, HWND label);
+    LRESULT OnSetCursor(HWND under, int hitTest);
+    LRESULT OnPaint();
+    LRESULT OnNcLButtonDown(WPARAM wp, LPARAM lp);
+    LRESULT OnDpiChanged(int dpi, const RECT& suggested);
+
+    void CreateControls();
+    void CreateTooltips();
+    void CreateFont();
+    void LayOut();
+    void LoadCursors();
+    int RowOf(KeyRef key) const;  // row in kKeys, or -1
+    int RowOf(HWND control) const;
+    HWND LabelWindow(Light light) const;
+    int WindowDpi() const;
+
+    HINSTANCE instance_;
+    HWND hwnd_ = nullptr;
+    HWND tooltip_ = nullptr;
+    int dpi_ = 96;
+    ScreenKeyboard keyboard_{*this};
+    std::array<HWND, kKeys.size()> keyWindows_{};
+    std::array<Colour, kKeys.size()> keyColours_{};
+    std::array<HWND, kLabels.size()> labelWindows_{};
+    std::array<Colour, kLabels.size()> labelColours_{};
+    BrushCache brushes_;
+    UniqueGdiObject font_;
+    UniqueMenu menu_;
+    std::array<HCURSOR, kFingerCount> fingerCursors_{};
+    std::array<UniqueIcon, kFingerCount> ownedCursors_;
+    HCURSOR moveCursor_ = nullptr;
+    bool unloaded_ = false;
+};
+
+}  // namespace vimbrel

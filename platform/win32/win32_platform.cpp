@@ -1,0 +1,136 @@
+// The keyboard window as the core's platform: each operation in a few lines
+// with the Windows entry point the behaviour depends on.
+#include <string>
+
+#include "layout/twips.h"
+#include "platform/win32/keyboard_window.h"
+
+namespace vimbrel {
+
+namespace {
+const wchar_t* Wide(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
+std::wstring WideString(std::u16string_view s) { return std::wstring(Wide(s), s.size()); }
+}  // namespace
+
+// keybd_event, not SendInput: scan code 0, no extended-key flag, extra information 0.
+void KeyboardWindow::KeyDown(std::uint8_t vk) { keybd_event(vk, 0, 0, 0); }
+void KeyboardWindow::KeyUp(std::uint8_t vk) { keybd_event(vk, 0, KEYEVENTF_KEYUP, 0); }
+
+void KeyboardWindow::SetCaption(KeyRef key, std::u16string_view text) {
+    const int row = RowOf(key);
+    if (row >= 0) SetWindowTextW(keyWindows_[row], WideString(text).c_str());
+}
+
+Colour KeyboardWindow::BackColour(KeyRef key) const {
+    const int row = RowOf(key);
+    return row >= 0 ? keyColours_[row] : kWhite;
+}
+
+void KeyboardWindow::SetBackColour(KeyRef key, Colour colour) {
+    const int row = RowOf(key);
+    if (row < 0 || keyColours_[row] == colour) return;
+    keyColours_[row] = colour;
+    InvalidateRect(keyWindows_[row], nullptr, FALSE);
+}
+
+void KeyboardWindow::Focus(KeyRef key) {
+    const int row = RowOf(key);
+    if (row >= 0) SetFocus(keyWindows_[row]);
+}
+
+Colour KeyboardWindow::LightColour(Light light) const {
+    for (std::size_t i = 0; i < kLabels.size(); ++i)
+        if (kLabels[i].isLight && kLabels[i].light == light) return labelColours_[i];
+    return kReleasedBlue;
+}
+
+void KeyboardWindow::SetLightColour(Light light, Colour colour) {
+    for (std::size_t i = 0; i < kLabels.size(); ++i) {
+        if (!kLabels[i].isLight || kLabels[i].light != light) continue;
+        labelColours_[i] = colour;
+        InvalidateRect(labelWindows_[i], nullptr, TRUE);
+    }
+}
+
+void KeyboardWindow::Show() {
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    UpdateWindow(hwnd_);
+}
+
+void KeyboardWindow::StayOnTop() {
+    SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+}
+
+void KeyboardWindow::AddNoActivateStyle() {
+    SetWindowLongA(hwnd_, GWL_EXSTYLE, GetWindowLongA(hwnd_, GWL_EXSTYLE) | WS_EX_NOACTIVATE);
+}
+
+// Sizes in twips at the window's DPI; the full screen, not the work area.
+ScreenMetrics KeyboardWindow::Metrics() const {
+    RECT rc{};
+    GetWindowRect(hwnd_, &rc);
+    return {static_cast<float>(PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), dpi_)),
+            static_cast<float>(PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), dpi_)),
+            static_cast<float>(PixelsToTwips(rc.right - rc.left, dpi_)),
+            static_cast<float>(PixelsToTwips(rc.bottom - rc.top, dpi_))};
+}
+
+void KeyboardWindow::SetLeft(float twips) {
+    RECT rc{};
+    GetWindowRect(hwnd_, &rc);
+    const int x = TwipsToPixels(twips, dpi_);
+    if (x != rc.left)
+        SetWindowPos(hwnd_, nullptr, x, rc.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void KeyboardWindow::SetTop(float twips) {
+    RECT rc{};
+    GetWindowRect(hwnd_, &rc);
+    const int y = TwipsToPixels(twips, dpi_);
+    if (y != rc.top)
+        SetWindowPos(hwnd_, nullptr, rc.left, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The press becomes a press on a title bar: the system's move loop moves the
+// window with the mouse and the call returns when the move ends.
+void KeyboardWindow::BeginSystemMove() {
+    ReleaseCapture();
+    SendMessageA(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+void KeyboardWindow::Minimise() { ShowWindow(hwnd_, SW_MINIMIZE); }
+
+MenuItem KeyboardWindow::ShowPopupMenu() {
+    POINT pt{};
+    GetCursorPos(&pt);
+    const UINT chosen = static_cast<UINT>(TrackPopupMenuEx(GetSubMenu(menu_.get(), 0),
+                                                           TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
+                                                           pt.x, pt.y, hwnd_, nullptr));
+    switch (chosen) {
+    case static_cast<UINT>(MenuItem::MnuAbout):     return MenuItem::MnuAbout;
+    case static_cast<UINT>(MenuItem::MnuEdition):   return MenuItem::MnuEdition;
+    case static_cast<UINT>(MenuItem::MnuProgramme): return MenuItem::MnuProgramme;
+    case static_cast<UINT>(MenuItem::MnuAuthor):    return MenuItem::MnuAuthor;
+    default:                                        return MenuItem::None;
+    }
+}
+
+void KeyboardWindow::ShowMessage(std::u16string_view title, std::u16string_view text) {
+    MessageBoxW(hwnd_, WideString(text).c_str(), WideString(title).c_str(), MB_OK);
+}
+
+// Fire and forget: a program that cannot be started is not reported.
+void KeyboardWindow::StartProgram(std::u16string_view commandLine, int showCommand) {
+    std::wstring line = WideString(commandLine);  // CreateProcessW may write into it
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = static_cast<WORD>(showCommand);
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+}
+
+}  // namespace vimbrel

@@ -1,0 +1,51 @@
+// The texts of the window: title, menu and the information messages.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace vimbrel {
+
+inline constexpr std::u16string_view kWindowTitle = u"VimbrelV9.9.9";
+
+// The maker's web site. A reserved example domain: no real third party is named or opened.
+inline constexpr std::u16string_view kMakerHost = u"vimbrel.example.org";
+// Served over https: an executable fetched over plain http could be swapped in transit.
+inline constexpr std::u16string_view kDownloadCommand =
+    u"explorer.exe https://vimbrel.example.org/pelorin.exe";
+inline constexpr int kShowMaximized = 3;  // SW_SHOWMAXIMIZED
+
+struct MenuItemDef {
+    MenuItem item;
+    std::u16string_view caption;
+};
+inline constexpr std::u16string_view kMenuRootCaption = u"快捷菜单";
+// clang-format off
+inline constexpr std::array<MenuItemDef, 4> kMenuItems = {{
+    {MenuItem::MnuAbout,     u"关于软件"},  // the default item, shown in bold
+    {MenuItem::MnuEdition,   u"版本信息"},
+    {MenuItem::MnuProgramme, u"编程语言"},
+    {MenuItem::MnuAuthor,    u"最新版本"},
+}};
+// clang-format on
+
+inline constexpr std::u16string_view kAboutTitle = u"Vimbrelvimbrel.example.org";
+// Five lines joined by single line feeds; the fourth line is two sentences run together.
+inline constexpr std::u16string_view kAboutText =
+    u"1\uFF0E气球提示\uFF1A鼠标指针指向某个键，停留片该，将会显示该键的英文全称或中文全称。\n"
+    u"2\uFF0E指法提示\uFF1A鼠标指针的形状在每个键上都根据相应指法发生变化。\n"
+    u"3\uFF0E高亮提示\uFF1A按下某个键时，该键会变得高亮；如果按下的是开关键，相应的指示灯也会变得高亮。\n"
+    u"4\uFF0E换档提示\uFF1A当按下 Caps Lock 、Shift 、Num Lock 键时，相应的，大写字母、上档符号、小键盘数字会突出显示；"
+    u"反之， 当弹起 Caps Lock 、Shift 、Num Lock 键时，相应的，小写字母、下档符号、小键盘光标键会突出显示。\n"
+    u"5\uFF0E随手移动\uFF1A在键盘背景处用鼠标拖动，可移动键盘。";
+
+inline constexpr std::u16string_view kEditionTitle = u"版本信息";
+inline constexpr std::u16string_view kEditionText = u"Vimbrel\n版本：V9.9.9\n2013年11月12日13时14分15秒";
+
+inline constexpr std::u16string_view kProgrammeTitle = u"编程语言";
+inline constexpr std::u16string_view kProgrammeText =
+    u"C++20，mingw-w64 GCC 交叉编译为 32 位 Win32 程序，CMake 构建";
+
+}  // namespace vimbrel
