@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what building and testing the keyboard needs on Debian 12; quick when all is there.
+set -euo pipefail
+
+packages=(
+    cmake make g++ libgtest-dev libgmock-dev          # the portable core and its unit tests
+    g++-mingw-w64-i686 binutils-mingw-w64-i686        # the 32-bit Windows build
+    wine wine32:i386                                  # running it on Linux
+    xvfb openbox xdotool x11-utils imagemagick        # a virtual desktop for the end-to-end tests
+    fonts-wqy-microhei                                # Chinese captions under Wine
+    python3 python3-pefile                            # the test driver and resource checks
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages: ${missing[*]}; run as root (or with sudo) to install them" >&2
+    exit 1
+fi
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the keyboard and starts it under Wine on the current display.
+# --virtual: on a virtual display of its own (for machines without one); a
+# screenshot is written to build/keyboard.png and the keyboard runs until Ctrl-C.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+virtual=0
+[ "${1:-}" = "--virtual" ] && virtual=1
+bash scripts/setup.sh
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+exe="$PWD/build/win32/vimbrel.exe"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+if [ "$virtual" -eq 0 ]; then
+    if [ -z "${DISPLAY:-}" ]; then
+        echo "start: no DISPLAY; use --virtual to run on a virtual display" >&2
+        exit 1
+    fi
+    exec wine "$exe"
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+openbox >/dev/null 2>&1 &
+pids+=($!)
+export WINEPREFIX="$work/prefix"
+wineboot -i >/dev/null 2>&1
+echo "start: keyboard running on virtual display $DISPLAY (Ctrl-C ends it)"
+wine "$exe" &
+sleep 4
+import -window root build/keyboard.png && echo "start: screenshot in build/keyboard.png"
+wait $!
