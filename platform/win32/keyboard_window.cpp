@@ -234,6 +234,8 @@ void KeyboardWindow::CreateTooltips() {
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_,
                                nullptr);
+    // The tooltips name keys in Chinese too: the system's tooltip font may have no CJK glyphs.
+    SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     for (std::size_t row = 0; row < kKeys.size(); ++row) {
         std::wstring text = WideString(kKeys[row].tooltip);
         TTTOOLINFOW ti{};
@@ -375,9 +377,11 @@ LRESULT KeyboardWindow::OnNcLButtonDown(WPARAM wp, LPARAM lp) {
 
 LRESULT KeyboardWindow::OnDpiChanged(int dpi, const RECT& suggested) {
     dpi_ = dpi;
+    UniqueGdiObject oldFont = std::move(font_);  // still selected by the controls until they get the new one
     CreateFont();
     for (HWND child : keyWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     for (HWND child : labelWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    if (tooltip_) SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     const RECT rc = OuterRect(suggested.left, suggested.top, TwipsToPixels(kClientWidth, dpi_),
                               TwipsToPixels(kClientHeight, dpi_), dpi_);
     SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, rc.right - rc.left, rc.bottom - rc.top,
