@@ -12,11 +12,22 @@ cmake --build --preset win32
 exe="$PWD/build/win32/vimbrel.exe"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Menus, message boxes and tooltips use Wine's interface fonts, which have no
+# Chinese glyphs: link them to the CJK font, once per Wine prefix.
+link_cjk_font() {
+    local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+    wine reg query "$key" /v Tahoma 2>/dev/null | grep -q wqy && return 0
+    for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI"; do
+        wine reg add "$key" /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    done
+}
+
 if [ "$virtual" -eq 0 ]; then
     if [ -z "${DISPLAY:-}" ]; then
         echo "start: no DISPLAY; use --virtual to run on a virtual display" >&2
         exit 1
     fi
+    link_cjk_font
     exec wine "$exe"
 fi
 
@@ -38,6 +49,7 @@ openbox >/dev/null 2>&1 &
 pids+=($!)
 export WINEPREFIX="$work/prefix"
 wineboot -i >/dev/null 2>&1
+link_cjk_font
 echo "start: keyboard running on virtual display $DISPLAY (Ctrl-C ends it)"
 wine "$exe" &
 sleep 4
