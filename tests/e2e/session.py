@@ -1,0 +1,274 @@
+#!/usr/bin/python3
+"""The desktop the end-to-end tests share: a virtual X display, a window manager
+and a throw-away Wine prefix.
+
+    session.py start STATE    start everything and describe it in the JSON file STATE
+    session.py stop STATE     stop everything STATE lists and delete its files
+    session.py run -- CMD...  start, run CMD with the session's environment, stop
+
+Nothing depends on the caller's DISPLAY: the display number comes from Xvfb itself
+(-displayfd), so several sessions can run on one machine. Every process started here
+is stopped by its PID; Wine's own processes end with `wineserver -k` on our prefix.
+"""
+
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SCREEN = "1280x1024x24"
+WINEBOOT_TIMEOUT = 180
+
+
+def clean_environment():
+    """The environment every program of a session starts from."""
+    env = dict(os.environ)
+    for name in ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "WINEPREFIX", "WINEARCH",
+                 "WINESERVER", "WINELOADER"):
+        env.pop(name, None)
+    env.setdefault("HOME", tempfile.gettempdir())
+    env["WINEDEBUG"] = "-all"
+    # No Mono or Gecko installers: they would pop up dialogs and cost minutes.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    return env
+
+
+class Session:
+    """A running session as described by its state file."""
+
+    def __init__(self, state):
+        self.state = state
+
+    @classmethod
+    def load(cls, path):
+        with open(path, encoding="utf-8") as f:
+            return cls(json.load(f))
+
+    @property
+    def workdir(self):
+        return self.state["workdir"]
+
+    @property
+    def display(self):
+        return self.state.get("display")
+
+    def env(self):
+        env = clean_environment()
+        if self.display is not None:
+            env["DISPLAY"] = ":%d" % self.display
+        if "prefix" in self.state:
+            env["WINEPREFIX"] = self.state["prefix"]
+        return env
+
+    def save(self, path):
+        tmp = path + ".tmp"
+        with open(tmp, "w", encoding="utf-8") as f:
+            json.dump(self.state, f, indent=2)
+        os.replace(tmp, path)
+
+
+def _log(session, name):
+    return open(os.path.join(session.workdir, name + ".log"), "ab")
+
+
+def _spawn(session, name, argv, env, **kwargs):
+    """Starts a long-running process detached from our own stdout/stderr,
+    so that CTest does not wait for it when the start step ends."""
+    with _log(session, name) as log:
+        proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                start_new_session=True, **kwargs)
+    session.state.setdefault("pids", {})[name] = proc.pid
+    return proc
+
+
+def _start_xvfb(session):
+    read_end, write_end = os.pipe()
+    try:
+        proc = _spawn(session, "xvfb",
+                      ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN,
+                       "-nolisten", "tcp", "-noreset"],
+                      clean_environment(), pass_fds=(write_end,))
+    finally:
+        os.close(write_end)
+    text = b""
+    deadline = time.monotonic() + 30
+    try:
+        while not text.endswith(b"\n"):
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or proc.poll() is not None:
+                raise RuntimeError("Xvfb did not report a display number; see xvfb.log in "
+                                   + session.workdir)
+            ready, _, _ = select.select([read_end], [], [], remaining)
+            if ready:
+                chunk = os.read(read_end, 64)
+                if not chunk:
+                    raise RuntimeError("Xvfb closed -displayfd without a display number")
+                text += chunk
+    finally:
+        os.close(read_end)
+    session.state["display"] = int(text.strip())
+
+
+def _wait_for_window_manager(session, timeout=20):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        probe = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=session.env(),
+                               capture_output=True, text=True)
+        if "window id" in probe.stdout:
+            return
+        time.sleep(0.2)
+    raise RuntimeError("openbox did not come up on display :%d" % session.display)
+
+
+# Windows font names a program may ask for to get Chinese text, all served by the
+# CJK font of the host (fonts-wqy-microhei).
+CHINESE_FONT = "WenQuanYi Micro Hei"
+CHINESE_FONT_FILE = "wqy-microhei.ttc"
+CHINESE_FACES = ("SimSun", "NSimSun", "\u5b8b\u4f53", "\u65b0\u5b8b\u4f53", "SimHei", "\u9ed1\u4f53",
+                 "Microsoft YaHei", "Microsoft YaHei UI", "\u5fae\u8f6f\u96c5\u9ed1")
+# Latin faces that draw Chinese characters through font linking, as on a Chinese Windows.
+LINKED_FACES = ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif", "Segoe UI",
+                "Arial", "System", "Times New Roman", "Courier New", "DejaVu Sans", "DejaVu Serif",
+                "DejaVu Sans Mono", "Nimbus Roman", "Nimbus Sans", "Liberation Serif",
+                "Liberation Sans", "Bitstream Vera Serif", "Bitstream Vera Sans")
+
+
+def _link_chinese_font(session):
+    """Wine finds the host's fonts through fontconfig, but asks for Chinese glyphs
+    by Windows font names; without these entries every Chinese caption is boxes."""
+    def multi_string(text):
+        data = (text + "\0\0").encode("utf-16-le")
+        return "hex(7):" + ",".join("%02x" % b for b in data)
+
+    lines = ["Windows Registry Editor Version 5.00", "",
+             r"[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]"]
+    lines += ['"%s"="%s"' % (face, CHINESE_FONT) for face in CHINESE_FACES]
+    lines += ["", r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink"
+                  r"\SystemLink]"]
+    link = multi_string("%s,%s" % (CHINESE_FONT_FILE, CHINESE_FONT))
+    lines += ['"%s"=%s' % (face, link) for face in LINKED_FACES]
+    path = os.path.join(session.workdir, "fonts.reg")
+    with open(path, "w", encoding="utf-16") as f:
+        f.write("\r\n".join(lines) + "\r\n")
+    with _log(session, "regedit") as log:
+        subprocess.run(["wine", "regedit", "/s", windows_path(path)], env=session.env(),
+                       stdin=subprocess.DEVNULL, stdout=log, stderr=log, timeout=120, check=True)
+
+
+def windows_path(path):
+    """A host path as Wine programs see it, through drive Z: (the host's root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def start(state_path):
+    stop(state_path)  # a session left behind by an interrupted run
+    session = Session({"workdir": tempfile.mkdtemp(prefix="vimbrel-e2e-")})
+    session.save(state_path)
+    try:
+        _start_xvfb(session)
+        session.save(state_path)
+
+        _spawn(session, "openbox", ["openbox", "--sm-disable"], session.env())
+        session.save(state_path)
+        _wait_for_window_manager(session)
+
+        session.state["prefix"] = os.path.join(session.workdir, "prefix")
+        os.mkdir(session.state["prefix"])
+        session.save(state_path)
+        # One wineserver for the whole session, started before anything else of
+        # Wine so that it is the one every program joins: each test starts several
+        # Wine programs, and a server that stays saves its start-up each time.
+        # (Debian's wrapper passes -p0; the later -p wins.)
+        _spawn(session, "wineserver", ["wineserver", "-f", "-p"], session.env())
+        session.save(state_path)
+        with _log(session, "wineboot") as log:
+            subprocess.run(["wineboot", "-i"], env=session.env(), stdin=subprocess.DEVNULL,
+                           stdout=log, stderr=log, timeout=WINEBOOT_TIMEOUT, check=True)
+        _link_chinese_font(session)
+    except BaseException:
+        stop(state_path)
+        raise
+    print("session display=:%d prefix=%s workdir=%s"
+          % (session.display, session.state["prefix"], session.workdir))
+
+
+def _is_ours(pid, name):
+    """The PID still runs the program we started (PIDs get reused)."""
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            cmdline = f.read().split(b"\0")
+    except OSError:
+        return False
+    return any(name.encode() in part.lower() for part in cmdline[:1])
+
+
+def _end(pid, name, timeout=5):
+    if not _is_ours(pid, name):
+        return
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.kill(pid, sig)
+        except ProcessLookupError:
+            return
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                done, _ = os.waitpid(pid, os.WNOHANG)
+            except ChildProcessError:
+                done = 0 if _is_ours(pid, name) else pid
+            if done == pid or not _is_ours(pid, name):
+                return
+            time.sleep(0.1)
+
+
+def stop(state_path):
+    if not os.path.exists(state_path):
+        return
+    session = Session.load(state_path)
+    pids = session.state.get("pids", {})
+    if "prefix" in session.state and os.path.isdir(session.state["prefix"]):
+        try:
+            subprocess.run(["wineserver", "-k"], env=session.env(), stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+    for name, program in (("wineserver", "wineserver"), ("openbox", "openbox"), ("xvfb", "xvfb")):
+        if name in pids:
+            _end(pids[name], program)
+    shutil.rmtree(session.workdir, ignore_errors=True)
+    os.remove(state_path)
+
+
+def run(argv):
+    state_dir = tempfile.mkdtemp(prefix="vimbrel-e2e-state-")
+    state_path = os.path.join(state_dir, "session.json")
+    try:
+        start(state_path)
+        env = Session.load(state_path).env()
+        env["VIMBREL_E2E_STATE"] = state_path
+        return subprocess.run(argv, env=env).returncode
+    finally:
+        stop(state_path)
+        shutil.rmtree(state_dir, ignore_errors=True)
+
+
+def main(argv):
+    if len(argv) == 3 and argv[1] == "start":
+        start(os.path.abspath(argv[2]))
+        return 0
+    if len(argv) == 3 and argv[1] == "stop":
+        stop(os.path.abspath(argv[2]))
+        return 0
+    if len(argv) >= 4 and argv[1] == "run" and argv[2] == "--":
+        return run(argv[3:])
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
