@@ -52,21 +52,35 @@ void DrawCentredCaption(HDC dc, const RECT& face, const std::wstring& caption) {
 
 }  // namespace
 
+// The face is drawn off screen and copied in one go, so a key whose caption or
+// colour changes never shows its bare face between the fill and the text.
 LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     if (item.CtlType != ODT_BUTTON) return FALSE;
     const int row = RowOf(item.hwndItem);
     if (row < 0) return FALSE;
-    RECT rc = item.rcItem;
-    FillRect(item.hDC, &rc, brushes_.For(keyColours_[row]));
-    DrawEdge(item.hDC, &rc, (item.itemState & ODS_SELECTED) ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_ADJUST);
-    SelectedObject font(item.hDC, font_.get());
-    SetBkMode(item.hDC, TRANSPARENT);
-    SetTextColor(item.hDC, RGB(0, 0, 0));
-    // Centred on the whole button: two lines of CJK text need every pixel of a key's height.
-    rc.top = item.rcItem.top;
-    rc.bottom = item.rcItem.bottom;
-    if (item.itemState & ODS_SELECTED) OffsetRect(&rc, 1, 1);
-    DrawCentredCaption(item.hDC, rc, WindowText(item.hwndItem));
+    const int width = item.rcItem.right - item.rcItem.left;
+    const int height = item.rcItem.bottom - item.rcItem.top;
+    HDC memory = CreateCompatibleDC(item.hDC);
+    UniqueGdiObject bitmap(CreateCompatibleBitmap(item.hDC, width, height));
+    HDC dc = (memory && bitmap) ? memory : item.hDC;
+    {
+        SelectedObject target(memory, bitmap.get());
+        const RECT whole = dc == memory ? RECT{0, 0, width, height} : item.rcItem;
+        RECT rc = whole;
+        FillRect(dc, &rc, brushes_.For(keyColours_[row]));
+        DrawEdge(dc, &rc, (item.itemState & ODS_SELECTED) ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_ADJUST);
+        SelectedObject font(dc, font_.get());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(0, 0, 0));
+        // Centred on the whole button: two lines of CJK text need every pixel of a key's height.
+        rc.top = whole.top;
+        rc.bottom = whole.bottom;
+        if (item.itemState & ODS_SELECTED) OffsetRect(&rc, 1, 1);
+        DrawCentredCaption(dc, rc, WindowText(item.hwndItem));
+        if (dc == memory)
+            BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, memory, 0, 0, SRCCOPY);
+    }
+    if (memory) DeleteDC(memory);
     return TRUE;
 }
 
