@@ -1,0 +1,289 @@
+// The client object a screen reader gets for an exposed control: the system's
+// standard object for the control, with name, role, state and value replaced.
+//
+// Each WM_GETOBJECT for OBJID_CLIENT gets a fresh wrapper around a fresh
+// standard object, as the system itself does. A wrapper may live on in a
+// screen reader after its control is gone; it shares the control's info with
+// the subclass, which drops the info's functions (they reach into the window
+// that owns the control) when the control is destroyed.
+#include "platform/win32/accessible.h"
+
+#include <commctrl.h>
+
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace vimbrel {
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 0x41434331;  // "ACC1"
+
+struct Exposed {
+    HWND hwnd;
+    AccessibleInfo info;
+};
+
+// The child id as the standard objects read it: VT_EMPTY stands for the object itself.
+bool IsSelf(const VARIANT& child) {
+    const VARIANT* v = &child;
+    if (v->vt == (VT_VARIANT | VT_BYREF) && v->pvarVal) v = v->pvarVal;
+    switch (v->vt) {
+    case VT_EMPTY: return true;
+    case VT_I4:    return v->lVal == CHILDID_SELF;
+    case VT_I2:    return v->iVal == CHILDID_SELF;
+    default:       return false;
+    }
+}
+
+HRESULT ReturnString(const std::wstring& text, BSTR* out) {
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+class AccessibleProxy final : public IAccessible, public IOleWindow {
+public:
+    // Takes over the caller's reference to the standard object.
+    AccessibleProxy(std::shared_ptr<Exposed> exposed, IAccessible* standard)
+        : exposed_(std::move(exposed)), standard_(standard) {}
+    AccessibleProxy(const AccessibleProxy&) = delete;
+    AccessibleProxy& operator=(const AccessibleProxy&) = delete;
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IAccessible)) {
+            *object = static_cast<IAccessible*>(this);
+        } else if (IsEqualIID(riid, IID_IOleWindow)) {
+            *object = static_cast<IOleWindow*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    // IDispatch: late-bound calls must reach the replaced members too, so they
+    // go through IAccessible's type information to this object.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        if (index != 0) return DISP_E_BADINDEX;
+        return LoadTypeInfo(info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        ITypeInfo* info = nullptr;
+        HRESULT hr = LoadTypeInfo(&info);
+        if (FAILED(hr)) return hr;
+        hr = DispGetIDsOfNames(info, names, count, ids);
+        info->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* exception, UINT* badArgument) override {
+        ITypeInfo* info = nullptr;
+        HRESULT hr = LoadTypeInfo(&info);
+        if (FAILED(hr)) return hr;
+        hr = DispInvoke(static_cast<IAccessible*>(this), info, id, flags, params, result, exception, badArgument);
+        info->Release();
+        return hr;
+    }
+
+    // IAccessible: the replaced members.
+    HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
+        if (!IsSelf(child)) return standard_->get_accName(child, name);
+        if (!name) return E_POINTER;
+        return ReturnString(exposed_->info.name, name);
+    }
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
+        if (!IsSelf(child)) return standard_->get_accRole(child, role);
+        if (!role) return E_POINTER;
+        VariantInit(role);
+        role->vt = VT_I4;
+        role->lVal = exposed_->info.role;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
+        if (!IsSelf(child)) return standard_->get_accState(child, state);
+        if (!state) return E_POINTER;
+        const auto& extra = exposed_->info.state;
+        if (!extra) return standard_->get_accState(child, state);
+        VARIANT own;
+        VariantInit(&own);
+        const HRESULT hr = standard_->get_accState(child, &own);
+        const LONG standard = SUCCEEDED(hr) && own.vt == VT_I4 ? own.lVal : 0;
+        VariantClear(&own);
+        VariantInit(state);
+        state->vt = VT_I4;
+        state->lVal = standard | extra();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
+        if (!IsSelf(child) || !exposed_->info.value) return standard_->get_accValue(child, value);
+        if (!value) return E_POINTER;
+        return ReturnString(exposed_->info.value(), value);
+    }
+    // The system would make an access key of the character after a single "&"
+    // in the caption; the keys' captions have none, only "&&" for an ampersand.
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* shortcut) override {
+        if (!IsSelf(child)) return standard_->get_accKeyboardShortcut(child, shortcut);
+        if (!shortcut) return E_POINTER;
+        *shortcut = nullptr;
+        return S_FALSE;
+    }
+
+    // IAccessible: the standard object's answers.
+    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override { return standard_->get_accParent(parent); }
+    HRESULT STDMETHODCALLTYPE get_accChildCount(LONG* count) override { return standard_->get_accChildCount(count); }
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** object) override {
+        return standard_->get_accChild(child, object);
+    }
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override {
+        return standard_->get_accDescription(child, text);
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override {
+        return standard_->get_accHelp(child, text);
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, LONG* topic) override {
+        return standard_->get_accHelpTopic(file, child, topic);
+    }
+    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* child) override { return standard_->get_accFocus(child); }
+    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* children) override {
+        return standard_->get_accSelection(children);
+    }
+    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
+        return standard_->get_accDefaultAction(child, action);
+    }
+    HRESULT STDMETHODCALLTYPE accSelect(LONG flags, VARIANT child) override {
+        return standard_->accSelect(flags, child);
+    }
+    HRESULT STDMETHODCALLTYPE accLocation(LONG* left, LONG* top, LONG* width, LONG* height, VARIANT child) override {
+        return standard_->accLocation(left, top, width, height, child);
+    }
+    HRESULT STDMETHODCALLTYPE accNavigate(LONG direction, VARIANT start, VARIANT* end) override {
+        return standard_->accNavigate(direction, start, end);
+    }
+    HRESULT STDMETHODCALLTYPE accHitTest(LONG x, LONG y, VARIANT* child) override {
+        return standard_->accHitTest(x, y, child);
+    }
+    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
+        return standard_->accDoDefaultAction(child);
+    }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT child, BSTR name) override {
+        return standard_->put_accName(child, name);
+    }
+    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT child, BSTR value) override {
+        return standard_->put_accValue(child, value);
+    }
+
+    // IOleWindow: how WindowFromAccessibleObject finds the control.
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* hwnd) override {
+        if (!hwnd) return E_POINTER;
+        *hwnd = exposed_->hwnd;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+private:
+    ~AccessibleProxy() { standard_->Release(); }
+
+    // The standard object's type information when it has one, else the
+    // Accessibility type library's.
+    HRESULT LoadTypeInfo(ITypeInfo** info) {
+        *info = nullptr;
+        if (SUCCEEDED(standard_->GetTypeInfo(0, LOCALE_USER_DEFAULT, info)) && *info) return S_OK;
+        ITypeLib* library = nullptr;
+        HRESULT hr = LoadRegTypeLib(LIBID_Accessibility, 1, 1, LOCALE_NEUTRAL, &library);
+        if (FAILED(hr)) return hr;
+        hr = library->GetTypeInfoOfGuid(IID_IAccessible, info);
+        library->Release();
+        return hr;
+    }
+
+    LONG refs_ = 1;
+    std::shared_ptr<Exposed> exposed_;
+    IAccessible* standard_;
+};
+
+// The object answer to WM_GETOBJECT, or 0 to leave the question to the control.
+LRESULT ClientObject(const std::shared_ptr<Exposed>& exposed, WPARAM wp) {
+    IAccessible* standard = nullptr;
+    if (FAILED(CreateStdAccessibleObject(exposed->hwnd, OBJID_CLIENT, IID_IAccessible,
+                                         reinterpret_cast<void**>(&standard))) ||
+        !standard)
+        return 0;
+    auto* proxy = new (std::nothrow) AccessibleProxy(exposed, standard);
+    if (!proxy) {
+        standard->Release();
+        return 0;
+    }
+    LRESULT result = LresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
+    // Marshalling the object to the screen reader's process needs a COM
+    // apartment on this thread. The input method's start-up usually made one
+    // already; otherwise the thread gets one here, for the rest of its life.
+    if (result == static_cast<LRESULT>(CO_E_NOTINITIALIZED) &&
+        SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        result = LresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
+    proxy->Release();
+    return result > 0 ? result : 0;  // a failure comes back as a negative HRESULT
+}
+
+// Lets go of the subclass's share. Wrappers still held by screen readers keep
+// name and role, and from now on report the standard state and value.
+void Retire(std::shared_ptr<Exposed>* exposed) {
+    (*exposed)->info.state = nullptr;
+    (*exposed)->info.value = nullptr;
+    delete exposed;
+}
+
+LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
+    auto* exposed = reinterpret_cast<std::shared_ptr<Exposed>*>(data);
+    switch (msg) {
+    case WM_GETOBJECT:
+        if (static_cast<LONG>(lp) == OBJID_CLIENT) {
+            if (const LRESULT object = ClientObject(*exposed, wp)) return object;
+        }
+        break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(hwnd, ExposedProc, id);
+        Retire(exposed);
+        break;
+    }
+    return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+void ExposeAccessible(HWND control, AccessibleInfo info) {
+    if (!control) return;
+    auto* exposed = new std::shared_ptr<Exposed>(std::make_shared<Exposed>(Exposed{control, std::move(info)}));
+    DWORD_PTR earlier = 0;
+    const bool replaces = GetWindowSubclass(control, ExposedProc, kSubclassId, &earlier);
+    if (!SetWindowSubclass(control, ExposedProc, kSubclassId, reinterpret_cast<DWORD_PTR>(exposed)))
+        delete exposed;
+    else if (replaces)
+        Retire(reinterpret_cast<std::shared_ptr<Exposed>*>(earlier));
+}
+
+void AccessibleStateChanged(HWND control) {
+    NotifyWinEvent(EVENT_OBJECT_STATECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+}
+
+void AccessibleValueChanged(HWND control) {
+    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+}
+
+}  // namespace vimbrel

@@ -1,0 +1,135 @@
+// What screen readers hear: the keys' full names, the lights' names and states.
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "layout/accessible_names.h"
+
+namespace vimbrel {
+namespace {
+
+std::string Utf8(std::u16string_view text) {
+    std::string out;
+    for (char16_t c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string Describe(KeyRef key) {
+    return "control " + std::to_string(static_cast<int>(key.control)) + " index " + std::to_string(key.index);
+}
+
+TEST(AccessibleNames, EveryKeyIsNamedByItsTooltipOnOneLine) {
+    for (const KeyDef& k : kKeys) {
+        const std::u16string_view name = AccessibleName(k.key);
+        SCOPED_TRACE(Describe(k.key) + " caption " + Utf8(k.caption));
+        EXPECT_FALSE(name.empty());
+        EXPECT_EQ(name.find(u'\n'), std::u16string_view::npos);
+        EXPECT_EQ(name.find(u'\r'), std::u16string_view::npos);
+        EXPECT_EQ(name.find(u"&&"), std::u16string_view::npos);
+        EXPECT_EQ(Utf8(name), Utf8(k.tooltip));
+    }
+}
+
+TEST(AccessibleNames, NamesAreFullNamesNotCaptions) {
+    EXPECT_EQ(Utf8(AccessibleName({Control::SKB, 'A'})), "a 或 A");
+    EXPECT_EQ(Utf8(AccessibleName({Control::SKB, '7'})), "7 或 Ampersand (与号)");  // caption "&&７"
+    EXPECT_EQ(Utf8(AccessibleName({Control::SKB, 13})), "Enter");
+    EXPECT_EQ(Utf8(AccessibleName({Control::小回车})), "Enter");
+    EXPECT_EQ(Utf8(AccessibleName({Control::数字锁})), "Number Lock");
+    EXPECT_EQ(Utf8(AccessibleName({Control::卷轴锁})), "Scroll Lock");
+    EXPECT_EQ(Utf8(AccessibleName({Control::换档, 160})), "Shift");
+    EXPECT_EQ(Utf8(AccessibleName({Control::换档, 161})), "Shift");
+    EXPECT_EQ(Utf8(AccessibleName({Control::小键盘, 103})), "7 或 Home");
+    EXPECT_EQ(Utf8(AccessibleName({Control::SKB, 36})), "Home");
+    EXPECT_TRUE(AccessibleName({Control::SKB, 0}).empty());
+    EXPECT_TRUE(AccessibleName({Control::大写锁, 1}).empty());
+}
+
+// A name shared by two keys must mean the same key twice: the left and right
+// modifiers, and Enter on the main block and on the keypad.
+TEST(AccessibleNames, OnlyTwinKeysShareAName) {
+    std::map<std::u16string_view, std::vector<KeyRef>> byName;
+    for (const KeyDef& k : kKeys) byName[AccessibleName(k.key)].push_back(k.key);
+    const std::set<KeyRef> enters = {{Control::SKB, 13}, {Control::小回车, 0}};
+    for (const auto& [name, keys] : byName) {
+        if (keys.size() == 1) continue;
+        SCOPED_TRACE(Utf8(name));
+        ASSERT_EQ(keys.size(), 2u);
+        const bool twinModifiers = keys[0].control == keys[1].control && keys[0].control != Control::SKB &&
+                                   keys[0].control != Control::小键盘;
+        EXPECT_TRUE(twinModifiers || std::set<KeyRef>(keys.begin(), keys.end()) == enters)
+            << Describe(keys[0]) << " and " << Describe(keys[1]);
+    }
+}
+
+TEST(AccessibleNames, EachLightIsNamedByTheTextUnderIt) {
+    EXPECT_EQ(Utf8(LightAccessibleName(Light::数字灯)), "数字灯");
+    EXPECT_EQ(Utf8(LightAccessibleName(Light::大写灯)), "大写灯");
+    EXPECT_EQ(Utf8(LightAccessibleName(Light::卷轴灯)), "卷轴灯");
+    for (const LabelDef& light : kLabels) {
+        if (!light.isLight) continue;
+        const Twips centre = light.left + light.width / 2;
+        int under = 0;
+        for (const LabelDef& text : kLabels) {
+            if (text.isLight || text.top != light.top + light.height) continue;
+            if (text.left > centre || text.left + text.width < centre) continue;
+            ++under;
+            EXPECT_EQ(Utf8(LightAccessibleName(light.light)), Utf8(text.caption)) << Utf8(light.name);
+        }
+        EXPECT_EQ(under, 1) << Utf8(light.name);
+    }
+}
+
+TEST(AccessibleNames, LightValueAndStateFollowItsColour) {
+    EXPECT_EQ(Utf8(LightValue(true)), "亮");
+    EXPECT_EQ(Utf8(LightValue(false)), "灭");
+    EXPECT_TRUE(LightLit(kHighlight));
+    EXPECT_FALSE(LightLit(kReleasedBlue));
+    // At start only Num Lock is lit.
+    EXPECT_TRUE(LightLit(LightLabel(Light::数字灯).textColour));
+    EXPECT_FALSE(LightLit(LightLabel(Light::大写灯).textColour));
+    EXPECT_FALSE(LightLit(LightLabel(Light::卷轴灯).textColour));
+}
+
+TEST(AccessibleNames, OnlyLocksAndModifiersAreHeld) {
+    const std::set<Control> latching = {Control::大写锁, Control::数字锁, Control::卷轴锁, Control::徽标,
+                                        Control::转换,   Control::控制,   Control::换档};
+    for (const KeyDef& k : kKeys) {
+        SCOPED_TRACE(Describe(k.key));
+        const bool latches = latching.count(k.key.control) > 0;
+        EXPECT_EQ(KeyHeld(k.key.control, kHighlight), latches);  // a lit ordinary key is only focused
+        EXPECT_EQ(KeyHeld(k.key.control, kPink), latches);
+        EXPECT_FALSE(KeyHeld(k.key.control, kReleasedBlue));
+    }
+}
+
+// A lock button and its light agree from the first moment: held exactly when lit.
+TEST(AccessibleNames, LockKeysStartHeldExactlyWhenTheirLightIsLit) {
+    const std::pair<Control, Light> locks[] = {
+        {Control::数字锁, Light::数字灯}, {Control::大写锁, Light::大写灯}, {Control::卷轴锁, Light::卷轴灯}};
+    for (const auto& [control, light] : locks) {
+        SCOPED_TRACE(Utf8(LightAccessibleName(light)));
+        EXPECT_EQ(KeyHeld(control, StartColour(control)), LightLit(LightLabel(light).textColour));
+    }
+    for (const KeyDef& k : kKeys) {
+        if (k.key.control == Control::数字锁) continue;
+        EXPECT_FALSE(KeyHeld(k.key.control, StartColour(k.key.control))) << Describe(k.key);
+    }
+}
+
+}  // namespace
+}  // namespace vimbrel
