@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "assets/resource_ids.h"
+#include "layout/accessible_names.h"
 #include "layout/twips.h"
 #include "platform/control_ids.h"
+#include "platform/win32/accessible.h"
 #include "window/messages.h"
 
 namespace vimbrel {
@@ -212,6 +214,23 @@ void KeyboardWindow::CreateControls() {
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     }
     LayOut();
+
+    // Screen readers hear a key's full name, not its two-line caption, and a light's state.
+    for (std::size_t row = 0; row < kKeys.size(); ++row) {
+        ExposeAccessible(keyWindows_[row],
+                         {WideString(AccessibleName(kKeys[row].key)), ROLE_SYSTEM_PUSHBUTTON,
+                          [this, row] {
+                              return KeyHeld(kKeys[row].key.control, keyColours_[row]) ? STATE_SYSTEM_PRESSED : 0L;
+                          },
+                          {}});
+    }
+    for (std::size_t i = 0; i < kLabels.size(); ++i) {
+        if (!kLabels[i].isLight) continue;
+        ExposeAccessible(labelWindows_[i],
+                         {WideString(LightAccessibleName(kLabels[i].light)), ROLE_SYSTEM_INDICATOR,
+                          [this, i] { return LightLit(labelColours_[i]) ? STATE_SYSTEM_CHECKED : 0L; },
+                          [this, i] { return WideString(LightValue(LightLit(labelColours_[i]))); }});
+    }
 }
 
 void KeyboardWindow::LayOut() {

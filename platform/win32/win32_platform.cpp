@@ -2,7 +2,9 @@
 // with the Windows entry point the behaviour depends on.
 #include <string>
 
+#include "layout/accessible_names.h"
 #include "layout/twips.h"
+#include "platform/win32/accessible.h"
 #include "platform/win32/keyboard_window.h"
 
 namespace vimbrel {
@@ -29,8 +31,10 @@ Colour KeyboardWindow::BackColour(KeyRef key) const {
 void KeyboardWindow::SetBackColour(KeyRef key, Colour colour) {
     const int row = RowOf(key);
     if (row < 0 || keyColours_[row] == colour) return;
+    const bool wasHeld = KeyHeld(key.control, keyColours_[row]);
     keyColours_[row] = colour;
     InvalidateRect(keyWindows_[row], nullptr, FALSE);
+    if (KeyHeld(key.control, colour) != wasHeld) AccessibleStateChanged(keyWindows_[row]);
 }
 
 void KeyboardWindow::Focus(KeyRef key) {
@@ -47,8 +51,13 @@ Colour KeyboardWindow::LightColour(Light light) const {
 void KeyboardWindow::SetLightColour(Light light, Colour colour) {
     for (std::size_t i = 0; i < kLabels.size(); ++i) {
         if (!kLabels[i].isLight || kLabels[i].light != light) continue;
+        const bool wasLit = LightLit(labelColours_[i]);
         labelColours_[i] = colour;
         InvalidateRect(labelWindows_[i], nullptr, TRUE);
+        if (LightLit(colour) != wasLit) {
+            AccessibleStateChanged(labelWindows_[i]);
+            AccessibleValueChanged(labelWindows_[i]);
+        }
     }
 }
 
