@@ -16,6 +16,7 @@ import ctypes
 import hashlib
 import os
 import re
+import struct
 import subprocess
 import sys
 import time
@@ -130,6 +131,20 @@ class Screenshot:
         offset = (y * self.width + x) * 3
         return tuple(self.pixels[offset:offset + 3])
 
+    def region(self, rect):
+        """The pixels of a rectangle, row by row, as RGB bytes."""
+        return b"".join(self.pixels[(y * self.width + rect.left) * 3:(y * self.width + rect.right) * 3]
+                        for y in range(rect.top, rect.bottom))
+
+    def count(self, rect, colour):
+        """How many pixels of the rectangle show exactly this colour."""
+        data = self.region(rect)
+        return sum(1 for i in range(0, len(data), 3) if tuple(data[i:i + 3]) == colour)
+
+    def save(self, rect, path):
+        with open(path, "wb") as f:
+            f.write(b"P6 %d %d 255\n" % (rect.width, rect.height) + self.region(rect))
+
 
 class _CursorImage(ctypes.Structure):
     _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short),
@@ -139,12 +154,30 @@ class _CursorImage(ctypes.Structure):
                 ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
 
 
-def pointer_image(display):
-    """The pointer image X shows now, as (width, height, xhot, yhot, digest of the pixels).
+class PointerImage:
+    """The pointer X shows: its size, hot spot and pixels as 32-bit ARGB values, row by row."""
+
+    def __init__(self, width, height, xhot, yhot, pixels):
+        self.width, self.height, self.xhot, self.yhot = width, height, xhot, yhot
+        self.pixels = tuple(pixels)
+
+    def key(self):
+        return (self.width, self.height, self.xhot, self.yhot,
+                hashlib.sha1(b"".join(p.to_bytes(4, "little") for p in self.pixels)).hexdigest())
+
+    def __eq__(self, other):
+        return self.key() == other.key()
+
+    def __repr__(self):
+        return "%dx%d pointer, hot spot (%d,%d)" % (self.width, self.height, self.xhot, self.yhot)
+
+
+def read_pointer(display):
+    """The pointer image X shows now.
 
     GetCursorInfo under Wine reports the cursor of the foreground thread only,
     and the keyboard never is that thread; X itself shows whatever cursor the
-    window under the pointer set, so two keys with the same image compare equal."""
+    window under the pointer set."""
     try:
         xlib = ctypes.CDLL("libX11.so.6")
         xfixes = ctypes.CDLL("libXfixes.so.3")
@@ -168,13 +201,18 @@ def pointer_image(display):
         check(bool(image), "XFixesGetCursorImage failed")
         try:
             c = image.contents
-            pixels = bytes(bytearray(
-                b for i in range(c.width * c.height) for b in (c.pixels[i] & 0xFFFFFFFF).to_bytes(4, "little")))
-            return (c.width, c.height, c.xhot, c.yhot, hashlib.sha1(pixels).hexdigest())
+            return PointerImage(c.width, c.height, c.xhot, c.yhot,
+                                (c.pixels[i] & 0xFFFFFFFF for i in range(c.width * c.height)))
         finally:
             xlib.XFree(image)
     finally:
         xlib.XCloseDisplay(dpy)
+
+
+def pointer_image(display):
+    """The pointer image X shows now, as (width, height, xhot, yhot, digest of the pixels):
+    two keys with the same image compare equal."""
+    return read_pointer(display).key()
 
 
 class KeyLog:
@@ -206,6 +244,24 @@ class KeyLog:
         """The characters the target received as WM_CHAR since the mark."""
         return "".join(chr(int(line.split()[1], 16)) for line in self.lines()[self.seen:]
                        if line.startswith("char "))
+
+    def wait_typed(self, text, timeout=KEY_WAIT):
+        """Polls until the characters received since the mark are `text`; returns what they are."""
+        deadline = time.monotonic() + timeout
+        while self.typed() != text and time.monotonic() < deadline:
+            time.sleep(0.03)
+        return self.typed()
+
+    def messages(self):
+        """The key messages the target's window received since the mark, as ("down"|"up", vk)."""
+        return [("down" if "down" in e else "up", int(e["vk"]))
+                for e in self.since_mark() if e["name"] == "keymsg"]
+
+    def wait_messages(self, count, timeout=KEY_WAIT):
+        deadline = time.monotonic() + timeout
+        while len(self.messages()) < count and time.monotonic() < deadline:
+            time.sleep(0.03)
+        return self.messages()
 
     def wait_events(self, count, timeout=KEY_WAIT):
         deadline = time.monotonic() + timeout
@@ -248,6 +304,13 @@ class Desktop:
         if result.returncode == 2:
             raise CaseFailure("probe %s: %s" % (" ".join(map(str, args)), result.stderr.strip()))
         return [parse_line(line) for line in result.stdout.splitlines() if line.strip()]
+
+    def probe_process(self, *args):
+        """Starts the probe for a command that keeps running (a window of its own) and
+        prints while it runs; the caller reads its output and waits for it."""
+        return subprocess.Popen(["wine", self.probe_exe] + [str(a) for a in args], env=self.env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
 
     def probe_one(self, *args):
         items = self.probe(*args)
@@ -295,6 +358,9 @@ class Run:
         self.log = KeyLog(os.path.join(self.dir, "target.log"))
         self.procs = []
         self.keyboard_proc = None
+        # Clicks on each lock key: the system's locks outlive the keyboard and the
+        # target, and the next case expects them as the session started.
+        self.lock_clicks = {}
 
     def __enter__(self):
         try:
@@ -336,6 +402,13 @@ class Run:
 
     def __exit__(self, exc_type, exc, tb):
         d = self.desktop
+        for control, clicks in self.lock_clicks.items():
+            if clicks % 2 and self.keyboard_proc is not None and self.keyboard_proc.poll() is None:
+                try:
+                    self.click(self.key(control))
+                    time.sleep(0.3)
+                except Exception:  # ending both programs below matters more
+                    pass
         for cls in (KEYBOARD_CLASS, TARGET_CLASS):
             try:
                 d.probe("close", cls)
@@ -402,6 +475,18 @@ class Run:
         else:
             self.desktop.xdotool("mousemove", x, y, "click", "--repeat", repeat, "--delay", 80, 1)
 
+    def click_lock(self, control):
+        """Clicks a lock key and keeps count, so that the run ends with the system's lock as it found it."""
+        self.click(self.key(control))
+        self.lock_clicks[control] = self.lock_clicks.get(control, 0) + 1
+
+    def enter_keyboard(self):
+        """Moves the pointer onto the keyboard's background. Wine takes the state of the
+        modifier keys from X again whenever the pointer enters one of its windows from
+        outside, and X knows nothing of a modifier that the keyboard injected: while a
+        modifier is latched, the pointer stays on the keyboard."""
+        self.desktop.xdotool("mousemove", *self.background_point())
+
     def press_background(self, x, y):
         self.desktop.xdotool("mousemove", x, y, "mousedown", 1, "sleep", 0.3, "mouseup", 1)
 
@@ -426,16 +511,18 @@ def stroke(vk):
     return [(vk, 0), (vk, 1)]
 
 
-def stroke_problems(events, expected_vks):
-    """Compares the hook's events with strokes of the expected codes: press then
-    release of each, scan code 0, no extended flag, extra information 0."""
+def event_text(vk, up):
+    return "%d%s" % (vk, "^" if up else "v")
+
+
+def event_problems(events, want):
+    """Compares the hook's events with the expected (vk, up) pairs, in order, each
+    with scan code 0, no extended flag and extra information 0."""
     problems = []
-    want = [pair for vk in expected_vks for pair in stroke(vk)]
     got = [(vk, up) for vk, up, _, _, _ in events]
-    if got != want:
-        problems.append("events %s, expected %s" % (
-            [("%d%s" % (vk, "^" if up else "v")) for vk, up in got],
-            [("%d%s" % (vk, "^" if up else "v")) for vk, up in want]))
+    if got != list(want):
+        problems.append("events %s, expected %s" % ([event_text(*e) for e in got],
+                                                    [event_text(*e) for e in want]))
     for vk, up, scan, flags, extra in events:
         if scan != 0:
             problems.append("vk %d %s has scan code %d" % (vk, "up" if up else "down", scan))
@@ -447,6 +534,12 @@ def stroke_problems(events, expected_vks):
         if extra != 0:
             problems.append("vk %d %s has extra information %d" % (vk, "up" if up else "down", extra))
     return problems
+
+
+def stroke_problems(events, expected_vks):
+    """Compares the hook's events with strokes of the expected codes: press then
+    release of each, clean as event_problems wants them."""
+    return event_problems(events, [pair for vk in expected_vks for pair in stroke(vk)])
 
 
 # --- the cases -------------------------------------------------------------------
@@ -634,6 +727,530 @@ def case_screenshot(desktop):
     print("screenshot of the whole desktop: %s" % full)
 
 
+# --- stateful keys ---------------------------------------------------------------
+
+def settled_events(log, count, settle=0.3):
+    """The events since the mark once `count` have come and nothing more came for `settle` s."""
+    log.wait_events(count)
+    time.sleep(settle)
+    return log.events()
+
+
+def case_ctrl_c(desktop):
+    """Latched left Ctrl, then C, then Ctrl again: the target gets Ctrl+C."""
+    with Run(desktop, "ctrl_c") as run:
+        ctrl, c = run.key("控制", 162), run.key("SKB", ord("C"))
+        run.enter_keyboard()
+        run.click(ctrl)
+        run.log.wait_events(1)
+        seen = run.wait_colour(face_points(ctrl), HIGHLIGHT)
+        check(all(s == HIGHLIGHT for s in seen), "latched left Ctrl shows %s, expected highlight" % seen)
+        run.click(c)
+        run.log.wait_events(3)
+        run.click(ctrl)
+        problems = event_problems(settled_events(run.log, 4), [(162, 0), (67, 0), (67, 1), (162, 1)])
+        check(not problems, "Ctrl, C, Ctrl: " + "; ".join(problems))
+        typed = run.log.wait_typed("\x03")
+        check(typed == "\x03", "the target received the characters %r, expected Ctrl+C (U+0003)" % typed)
+        seen = run.wait_colour(face_points(ctrl), RELEASED_BLUE)
+        check(all(s == RELEASED_BLUE for s in seen), "released left Ctrl shows %s, expected released blue"
+              % seen)
+    print("Ctrl down, C down, C up, Ctrl up; the target typed U+0003")
+
+
+def case_caps_a(desktop):
+    """Caps Lock on: A types "A"; Caps Lock off again: A types "a"."""
+    with Run(desktop, "caps_a") as run:
+        a = run.key("SKB", ord("A"))
+        for state, letter in (("on", "A"), ("off", "a")):
+            run.log.mark()
+            run.click_lock("大写锁")
+            run.log.wait_events(2)
+            run.click(a)
+            problems = stroke_problems(settled_events(run.log, 4), [20, ord("A")])
+            check(not problems, "Caps Lock %s, then A: %s" % (state, "; ".join(problems)))
+            typed = run.log.wait_typed(letter)
+            check(typed == letter, "with Caps Lock %s, A typed %r, expected %r" % (state, typed, letter))
+    print("Caps Lock on: A typed 'A'; off again: 'a'")
+
+
+def case_shift_1(desktop):
+    """Latched left Shift, then 1 types "!"; once Shift is released, 1 types "1"."""
+    with Run(desktop, "shift_1") as run:
+        shift, one = run.key("换档", 160), run.key("SKB", ord("1"))
+        run.enter_keyboard()
+        run.click(shift)
+        run.log.wait_events(1)
+        run.click(one)
+        run.log.wait_events(3)
+        run.click(shift)
+        problems = event_problems(settled_events(run.log, 4), [(160, 0), (49, 0), (49, 1), (160, 1)])
+        check(not problems, "Shift, 1, Shift: " + "; ".join(problems))
+        typed = run.log.wait_typed("!")
+        check(typed == "!", "1 with Shift latched typed %r, expected '!'" % typed)
+        run.log.mark()
+        run.click(one)
+        problems = stroke_problems(settled_events(run.log, 2), [49])
+        check(not problems, "1 after Shift was released: " + "; ".join(problems))
+        typed = run.log.wait_typed("1")
+        check(typed == "1", "1 after Shift was released typed %r, expected '1'" % typed)
+    print("Shift latched: 1 typed '!'; released: '1'")
+
+
+def case_numlock_keypad(desktop):
+    """Num Lock off: the keypad sends editing keys, keypad 5 nothing; on again: digits."""
+    with Run(desktop, "numlock_keypad") as run:
+        keypad = lambda vk: run.key("小键盘", vk)  # noqa: E731
+        run.click_lock("数字锁")
+        problems = stroke_problems(settled_events(run.log, 2), [144])
+        check(not problems, "Num Lock off: " + "; ".join(problems))
+        # Keypad 5 between the two: anything it sent would stand between Up and Delete.
+        run.log.mark()
+        for vk, want in ((104, 2), (101, 2), (110, 4)):
+            run.click(keypad(vk))
+            run.log.wait_events(want)
+        problems = stroke_problems(settled_events(run.log, 4), [38, 46])
+        check(not problems, "Num Lock off, keypad 8, 5 and decimal point: " + "; ".join(problems))
+        run.log.mark()
+        run.click_lock("数字锁")
+        problems = stroke_problems(settled_events(run.log, 2), [144])
+        check(not problems, "Num Lock on again: " + "; ".join(problems))
+        run.log.mark()
+        run.click(keypad(97))
+        problems = stroke_problems(settled_events(run.log, 2), [97])
+        check(not problems, "Num Lock on, keypad 1: " + "; ".join(problems))
+        # Wine makes no character of VK_NUMPAD1 without a scan code: the target's
+        # window is shown to get the key itself.
+        messages = run.log.wait_messages(2)
+        check(messages == [("down", 97), ("up", 97)],
+              "keypad 1 with Num Lock on reached the target's window as %s" % messages)
+    print("Num Lock off: keypad 8 sent Up, 5 nothing, decimal point Delete; on: keypad 1 sent 97")
+
+
+def case_keypad_enter_menu_key(desktop):
+    """Keypad Enter sends exactly what the main Enter sends; the menu key sends 93."""
+    with Run(desktop, "keypad_enter_menu_key") as run:
+        run.click(run.key("小回车"))
+        keypad_enter = settled_events(run.log, 2)
+        problems = stroke_problems(keypad_enter, [13])
+        check(not problems, "keypad Enter: " + "; ".join(problems))
+        run.log.mark()
+        run.click(run.key("SKB", 13))
+        main_enter = settled_events(run.log, 2)
+        check(keypad_enter == main_enter, "keypad Enter sent %s, the main Enter %s"
+              % (keypad_enter, main_enter))
+        run.log.mark()
+        run.click(run.key("快捷菜单"))
+        problems = stroke_problems(settled_events(run.log, 2), [93])
+        check(not problems, "menu key: " + "; ".join(problems))
+    print("keypad Enter sent the main Enter's 13 stroke; the menu key 93")
+
+
+# --- captions and lights ---------------------------------------------------------
+
+def full_width(text):
+    return "".join(chr(ord(c) + 0xFEE0) for c in text)
+
+
+# Each digit-row and punctuation key: its shifted character on top, its unshifted one below.
+SYMBOL_KEYS = {48: (")", "0"), 49: ("!", "1"), 50: ("@", "2"), 51: ("#", "3"), 52: ("$", "4"),
+               53: ("%", "5"), 54: ("^", "6"), 55: ("&", "7"), 56: ("*", "8"), 57: ("(", "9"),
+               186: (":", ";"), 187: ("+", "="), 188: ("<", ","), 189: ("_", "-"), 190: (">", "."),
+               191: ("?", "/"), 192: ("~", "`"), 219: ("{", "["), 220: ("|", "\\"), 221: ("}", "]"),
+               222: ('"', "'")}
+# Top characters written otherwise than full-width when emphasised and as they are when not:
+# (emphasised, plain). The ampersand is doubled where the button would take it as an access key.
+IRREGULAR_TOPS = {55: ("\uff06", "&&"), 189: ("___", "__"), 222: ("\u201d", "\u2033")}
+# Each keypad key: its digit on top, its editing function below.
+KEYPAD_KEYS = {96: ("0", "插"), 97: ("1", "尾"), 98: ("2", "↓"), 99: ("3", "后"), 100: ("4", "←"),
+               101: ("5", "  "), 102: ("6", "→"), 103: ("7", "头"), 104: ("8", "↑"), 105: ("9", "前"),
+               110: (".", "删")}
+BACKSPACE_CAPTION = "退格\n←"
+
+
+def expected_captions(caps, shift, numlock):
+    """Captions of the letter, digit-row, punctuation, keypad and Backspace keys by control id,
+    with one Shift at most: what a click would type is written full-width."""
+    captions = {control_id("SKB", 8): BACKSPACE_CAPTION}
+    capitals = caps != shift
+    for vk in range(ord("A"), ord("Z") + 1):
+        upper, lower = chr(vk), chr(vk + 32)
+        captions[control_id("SKB", vk)] = (full_width(upper) + "\n" + lower if capitals
+                                           else upper + "\n" + full_width(lower))
+    for vk, (top, bottom) in SYMBOL_KEYS.items():
+        emphasised, plain = IRREGULAR_TOPS.get(vk, (full_width(top), top))
+        captions[control_id("SKB", vk)] = (emphasised + "\n" + bottom if shift
+                                           else plain + "\n" + full_width(bottom))
+    for vk, (digit, function) in KEYPAD_KEYS.items():
+        top = full_width(digit) if numlock and not shift else digit
+        captions[control_id("小键盘", vk)] = top + "\n" + function
+    return captions
+
+
+def from_hex(text):
+    return "".join(chr(int(text[i:i + 4], 16)) for i in range(0, len(text), 4))
+
+
+def caption_problems(run, want, timeout=PAINT_WAIT):
+    """Polls the keys' window texts until they equal `want`; returns the differences left."""
+    deadline = time.monotonic() + timeout
+    while True:
+        texts = {int(i["id"], 16): from_hex(i.get("text", ""))
+                 for i in run.desktop.probe("children") if i["name"] == "child"}
+        wrong = ["key 0x%04x shows %r, expected %r" % (cid, texts.get(cid), text)
+                 for cid, text in sorted(want.items()) if texts.get(cid) != text]
+        if not wrong or time.monotonic() >= deadline:
+            return wrong
+        time.sleep(0.2)
+
+
+def light_problems(run, light, colour, name):
+    """The light's dot shows in this colour, and not in the other state's."""
+    other = RELEASED_BLUE if colour == HIGHLIGHT else HIGHLIGHT
+    rect = run.children[LIGHT_IDS[light]].rect
+    deadline = time.monotonic() + PAINT_WAIT
+    while True:
+        shot = run.desktop.screenshot()
+        lit, wrong = shot.count(rect, colour), shot.count(rect, other)
+        if (lit >= 6 and wrong == 0) or time.monotonic() >= deadline:
+            break
+        time.sleep(0.1)
+    if lit >= 6 and wrong == 0:
+        return []
+    return ["%s: the %s dot at %r has %d pixels of %s and %d of %s, expected it %s"
+            % (name, light, rect, lit, colour, wrong, other,
+               "lit" if colour == HIGHLIGHT else "dark")]
+
+
+def case_captions_readback(desktop):
+    """The captions the keys hold after start and after each lock and Shift click,
+    and the Caps Lock and Num Lock lights and buttons on screen."""
+    steps = (  # what is clicked, then Caps Lock, Shift, Num Lock as they are afterwards
+        ("at start", None, False, False, True),
+        ("after Caps Lock on", "大写锁", True, False, True),
+        ("after left Shift down", ("换档", 160), True, True, True),
+        ("after left Shift up", ("换档", 160), True, False, True),
+        ("after Num Lock off", "数字锁", True, False, False),
+    )
+    failures = []
+    with Run(desktop, "captions_readback") as run:
+        run.enter_keyboard()
+        for name, clicked, caps, shift, numlock in steps:
+            run.log.mark()
+            if isinstance(clicked, str):
+                run.click_lock(clicked)
+            elif clicked:
+                run.click(run.key(*clicked))
+            if clicked:
+                run.log.wait_events(1)
+            wrong = caption_problems(run, expected_captions(caps, shift, numlock))
+            failures += ["%s: %s" % (name, w) for w in wrong]
+            failures += light_problems(run, "大写灯", HIGHLIGHT if caps else RELEASED_BLUE, name)
+            failures += light_problems(run, "数字灯", HIGHLIGHT if numlock else RELEASED_BLUE, name)
+            for control, on in (("大写锁", caps), ("数字锁", numlock)):
+                colour = HIGHLIGHT if on else RELEASED_BLUE
+                seen = run.wait_colour(face_points(run.key(control)), colour)
+                if any(s != colour for s in seen):
+                    failures.append("%s: the %s button shows %s, expected %s" % (name, control, seen,
+                                                                                colour))
+    check(not failures, "\n".join(failures))
+    print("captions of %d keys and the Caps Lock and Num Lock colours right in %d states"
+          % (len(expected_captions(False, False, True)), len(steps)))
+
+
+def case_close_releases_ctrl(desktop):
+    """Closing the keyboard with left Ctrl latched releases it, and sends nothing else."""
+    with Run(desktop, "close_releases_ctrl") as run:
+        run.enter_keyboard()
+        run.click(run.key("控制", 162))
+        problems = event_problems(settled_events(run.log, 1), [(162, 0)])
+        check(not problems, "left Ctrl latched: " + "; ".join(problems))
+        run.log.mark()
+        desktop.probe("close", KEYBOARD_CLASS)
+        try:
+            run.keyboard_proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            raise CaseFailure("the keyboard still runs 5 s after WM_CLOSE")
+        problems = event_problems(settled_events(run.log, 1, settle=0.5), [(162, 1)])
+        check(not problems, "closing the keyboard: " + "; ".join(problems))
+    print("WM_CLOSE with left Ctrl latched: the target saw Ctrl up, then nothing")
+
+
+# --- the pop-up menu ---------------------------------------------------------------
+
+MENU_ITEMS = ("关于软件", "版本信息", "编程语言", "最新版本")
+EDITION_TITLE = "版本信息"
+EDITION_TEXT = "Vimbrel\n版本：V9.9.9\n2013年11月12日13时14分15秒"
+MENU_CLASS = "#32768"
+DIALOG_CLASS = "#32770"
+
+
+def wait_probe(desktop, args, ready, timeout=3.0):
+    """Repeats a probe command until ready(items) holds; returns the last items."""
+    deadline = time.monotonic() + timeout
+    while True:
+        items = desktop.probe(*args)
+        if ready(items) or time.monotonic() >= deadline:
+            return items
+        time.sleep(0.1)
+
+
+def reference_menu(desktop, x, y, default):
+    """A menu with the expected items, drawn by the system for the probe at (x, y):
+    its window rect, its picture and its items' rects."""
+    proc = desktop.probe_process("refmenu", x, y, default, 2000, *(hex_text(t) for t in MENU_ITEMS))
+    try:
+        lines = []
+        while len(lines) < 1 + len(MENU_ITEMS):
+            line = proc.stdout.readline()
+            if not line:
+                break
+            lines.append(parse_line(line))
+        check(len(lines) == 1 + len(MENU_ITEMS) and "none" not in lines[0],
+              "the probe could not open its reference menu: %s" % lines)
+        rect = Rect(lines[0]["window"])
+        picture = desktop.screenshot()
+        proc.wait(timeout=10)
+        return rect, picture, [Rect(item["rect"]) for item in lines[1:]]
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
+def case_menu(desktop):
+    """A right press on the background opens the menu at the pointer: its four items in
+    order, the first the default; 版本信息 shows the version message."""
+    with Run(desktop, "menu") as run:
+        x, y = run.background_point()
+        desktop.xdotool("mousemove", x, y)
+        ref_rect, ref_shot, item_rects = reference_menu(desktop, x, y, 0)
+        plain_rect, plain_shot, _ = reference_menu(desktop, x, y, -1)
+        expected = ref_shot.region(ref_rect)
+        check(expected != plain_shot.region(plain_rect),
+              "a menu with a default item looks like one without: the pictures cannot tell it")
+
+        desktop.xdotool("mousedown", 3, "sleep", 0.3, "mouseup", 3)
+        items = wait_probe(desktop, ["menu"], lambda items: "none" not in items[0])
+        check("none" not in items[0], "no pop-up menu of the keyboard appeared after a right press "
+              "on the background at (%d,%d)" % (x, y))
+        menu_rect = Rect(items[0]["window"])
+        check((menu_rect.left, menu_rect.top) == (x, y),
+              "the menu opened at %r, expected its top-left corner at the pointer (%d,%d)"
+              % (menu_rect, x, y))
+        check(run.foreground_class() == TARGET_CLASS,
+              "with the menu open the foreground window is %s" % run.foreground_class())
+        shot = desktop.screenshot()
+        if shot.region(menu_rect) != expected:
+            shot.save(menu_rect, os.path.join(run.dir, "menu.ppm"))
+            ref_shot.save(ref_rect, os.path.join(run.dir, "reference_menu.ppm"))
+            raise CaseFailure("the menu at %r does not look like a menu of %s with the first item the "
+                              "default (reference %r); pictures in %s"
+                              % (menu_rect, "/".join(MENU_ITEMS), ref_rect, run.dir))
+        # Where the system lets another process read the menu, its items say the same.
+        count = int(items[1]["count"])
+        if count >= 0:
+            texts = tuple(from_hex(i.get("text", "")) for i in items[2:])
+            check(texts == MENU_ITEMS, "the menu's items read %s" % (texts,))
+            check(items[1]["default"] == "0", "the menu's default item is at %s" % items[1]["default"])
+            how = "menu functions and picture"
+        else:
+            how = "picture only (menu functions cannot read another process's menu here)"
+
+        desktop.xdotool("mousemove", *item_rects[1].centre, "click", 1)
+        found = wait_probe(desktop, ["dialog", DIALOG_CLASS], lambda items: "none" not in items[0])
+        check("none" not in found[0], "no message box after choosing %s" % MENU_ITEMS[1])
+        box = Window(found[0])
+        children = [Child(i) for i in found[1:]]
+        check(box.title == hex_text(EDITION_TITLE), "the message box's title is %r, expected %r"
+              % (from_hex(box.title), EDITION_TITLE))
+        texts = [from_hex(c.text) for c in children if c.cls.lower() == "static" and c.text]
+        check(texts == [EDITION_TEXT], "the message box's text is %r, expected %r"
+              % (texts, EDITION_TEXT))
+        check(desktop.probe_one("count", MENU_CLASS)["visible"] == "0", "the menu is still open")
+        box_foreground = run.foreground_class()
+        ok = [c for c in children if c.cls.lower() == "button"]
+        check(len(ok) == 1, "the message box has the buttons %s, expected OK alone"
+              % [from_hex(c.text) for c in ok])
+        desktop.xdotool("mousemove", *ok[0].rect.centre, "click", 1)
+        gone = wait_probe(desktop, ["count", DIALOG_CLASS], lambda items: items[0]["visible"] == "0")
+        check(gone[0]["visible"] == "0", "the message box is still open after OK was clicked")
+        deadline = time.monotonic() + 3
+        while run.foreground_class() != TARGET_CLASS and time.monotonic() < deadline:
+            time.sleep(0.1)
+        check(run.foreground_class() == TARGET_CLASS,
+              "after the message box closed the foreground window is %s" % run.foreground_class())
+    print("menu at the pointer %r with %s, first item the default (checked by %s); version message "
+          "box right; foreground while it was open: %s, after it closed: the target"
+          % (menu_rect, "/".join(MENU_ITEMS), how, box_foreground))
+
+
+# --- finger pointers and tooltips --------------------------------------------------
+
+ASSETS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "assets")
+FINGER_ICONS = ("left_little", "left_ring", "left_middle", "left_index", "left_thumb", "both_thumbs",
+                "right_thumb", "right_index", "right_middle", "right_ring", "right_little")
+BLACK, RED = (0, 0, 0), (255, 0, 0)
+
+
+def read_icon(path):
+    """A 32 x 32, 8 bits per pixel icon file of one image: {(x, y): (r, g, b) or None where
+    its mask leaves the pixel transparent}, rows counted from the top."""
+    with open(path, "rb") as f:
+        data = f.read()
+    _, kind, count = struct.unpack_from("<HHH", data, 0)
+    width, height, _, _, _, bits, _, offset = struct.unpack_from("<BBBBHHII", data, 6)
+    header_size, bmp_width, bmp_height, _, bmp_bits = struct.unpack_from("<IiiHH", data, offset)
+    check((kind, count, width, height, bits, bmp_width, bmp_height, bmp_bits) == (1, 1, 32, 32, 8, 32, 64, 8),
+          "%s is not a single 32 x 32 icon of 8 bits per pixel" % path)
+    palette_at = offset + header_size
+    colours_at = palette_at + 256 * 4
+    mask_at = colours_at + 32 * 32
+    pixels = {}
+    for row in range(32):  # bottom-up
+        for x in range(32):
+            blue, green, red = data[palette_at + 4 * data[colours_at + row * 32 + x]:][:3]
+            transparent = data[mask_at + row * 4 + x // 8] >> (7 - x % 8) & 1
+            pixels[(x, 31 - row)] = None if transparent else (red, green, blue)
+    return pixels
+
+
+def argb(colour):
+    return 0xFF000000 | colour[0] << 16 | colour[1] << 8 | colour[2]
+
+
+def icon_pointer_problem(icon, image):
+    """None when X shows the icon as the pointer, else what differs. X gets the icon's
+    own colours where Wine can hand it a colour pointer; without libXcursor Wine hands
+    it a two-colour pointer: the icon's shape, its black pixels black, every other
+    visible pixel in the mean colour of them all."""
+    if (image.width, image.height) != (32, 32):
+        return "the pointer is %r, the icon 32 x 32" % image
+    shown = {(i % 32, i // 32): p for i, p in enumerate(image.pixels)}
+    exact = {xy: 0 if c is None else argb(c) for xy, c in icon.items()}
+    if shown == exact:
+        return None
+    lit = [c for c in icon.values() if c is not None and c != BLACK]
+    mean = tuple(round(sum(c[i] for c in lit) / len(lit)) for i in range(3))
+
+    def two_colour_matches(xy, pixel):
+        colour = icon[xy]
+        if colour is None or colour == BLACK:
+            return pixel == exact[xy]
+        return pixel >> 24 == 0xFF and all(
+            abs((pixel >> shift & 0xFF) - m) <= 1 for shift, m in zip((16, 8, 0), mean))
+
+    wrong = [xy for xy in sorted(icon, key=lambda p: (p[1], p[0])) if not two_colour_matches(xy, shown[xy])]
+    if not wrong:
+        return None
+    x, y = wrong[0]
+    return ("%d pixels differ from the icon in its own colours and from its two-colour form "
+            "(mean #%02X%02X%02X); first at (%d,%d): shown 0x%08X, icon %s"
+            % (len(wrong), *mean, x, y, shown[(x, y)], icon[(x, y)]))
+
+
+def wait_pointer(desktop, good, timeout=2.0):
+    """Polls the pointer image until good(image) holds; returns the last image."""
+    deadline = time.monotonic() + timeout
+    while True:
+        image = read_pointer(desktop.env["DISPLAY"])
+        if good(image) or time.monotonic() >= deadline:
+            return image
+        time.sleep(0.1)
+
+
+def case_pointers(desktop):
+    """F4 shows the left index finger, F5 the right index finger, each with its hot spot
+    on the red tip; the background shows the system's move pointer."""
+    icons = {name: read_icon(os.path.join(ASSETS, "finger_%s.ico" % name)) for name in FINGER_ICONS}
+    failures = []
+    with Run(desktop, "pointers") as run:
+        seen = {}
+        for vk, name in ((115, "left_index"), (116, "right_index")):
+            desktop.xdotool("mousemove", *run.key("SKB", vk).rect.centre)
+            image = wait_pointer(desktop, lambda i: icon_pointer_problem(icons[name], i) is None)
+            seen[vk] = image
+            problem = icon_pointer_problem(icons[name], image)
+            if problem:
+                failures.append("over F%d the pointer is not finger_%s.ico: %s" % (vk - 111, name, problem))
+            elif icons[name][(image.xhot, image.yhot)] != RED:
+                failures.append("over F%d the hot spot (%d,%d) is not on the red finger tip"
+                                % (vk - 111, image.xhot, image.yhot))
+        if seen[115] == seen[116]:
+            failures.append("F4 and F5 show the same pointer")
+
+        run.enter_keyboard()
+        background = wait_pointer(desktop, lambda i: all(icon_pointer_problem(icon, i)
+                                                         for icon in icons.values()))
+        # References: the system's move pointer in a window of the probe, and the arrow over the target.
+        sample = desktop.probe_process("pointerwindow", "sizeall", 600, 300, 120, 120, 3000)
+        try:
+            check(sample.stdout.readline().startswith("pointerwindow"),
+                  "the probe could not show its pointer window")
+            desktop.xdotool("mousemove", 660, 360)
+            move = wait_pointer(desktop, lambda i: i == background)
+        finally:
+            sample.kill()
+            sample.wait()
+        desktop.xdotool("mousemove", 200, 160)
+        arrow = wait_pointer(desktop, lambda i: i != move)
+        if move == arrow:
+            failures.append("the system's move pointer and arrow look alike: the check is blind")
+        if background != move:
+            failures.append("over the background the pointer is %r, not the system's move pointer %r"
+                            % (background, move))
+        hands = [name for name, icon in icons.items() if icon_pointer_problem(icon, background) is None]
+        if hands:
+            failures.append("over the background the pointer is the hand finger_%s.ico" % hands[0])
+    check(not failures, "\n".join(failures))
+    print("F4: finger_left_index.ico, hot spot (%d,%d); F5: finger_right_index.ico, hot spot (%d,%d); "
+          "background: the system's move pointer (%r)"
+          % (seen[115].xhot, seen[115].yhot, seen[116].xhot, seen[116].yhot, background))
+
+
+def tooltip_problem(run, key, text):
+    """Hovers the key and waits for its tooltip; None when it shows `text` near the pointer."""
+    x, y = key.rect.centre
+    run.desktop.xdotool("mousemove", x, y, "sleep", 0.1, "mousemove", x + 1, y + 1)
+    deadline = time.monotonic() + 3
+    while True:
+        items = run.desktop.probe("tooltip")
+        window = items[0]
+        tool = next((i for i in items if i["name"] == "tool"), {})
+        shown = window.get("visible") == "1" and tool.get("id") == "0x%04x" % key.id
+        if shown or time.monotonic() >= deadline:
+            break
+        time.sleep(0.1)
+    if "none" in window:
+        return "the keyboard has no tooltip window"
+    if not shown:
+        return ("no tooltip for key 0x%04x after 3 s: tooltip visible=%s, current tool %s"
+                % (key.id, window.get("visible"), tool.get("id")))
+    texts = [from_hex(tool.get("text", ""))] + [from_hex(i.get("text", "")) for i in items
+                                                if i["name"] == "tooltext"]
+    if texts != [text, text]:
+        return "the tooltip of key 0x%04x reads %r, expected %r" % (key.id, texts, text)
+    rect = Rect(window["window"])
+    distance = max(rect.left - x, 0, x - rect.right, rect.top - y, 0, y - rect.bottom)
+    if distance > 48 or rect.width <= 0 or rect.height <= 0:
+        return "the tooltip shows at %r, %d pixels from the pointer at (%d,%d)" % (rect, distance, x, y)
+    return None
+
+
+def case_tooltip(desktop):
+    """Resting on a key shows its full name as a tooltip beside the pointer."""
+    failures = []
+    with Run(desktop, "tooltip") as run:
+        for key, text in ((run.key("SKB", ord("A")), "a 或 A"), (run.key("小回车"), "Enter")):
+            problem = tooltip_problem(run, key, text)
+            if problem:
+                failures.append(problem)
+        if run.foreground_class() != TARGET_CLASS:
+            failures.append("with a tooltip shown the foreground window is %s" % run.foreground_class())
+    check(not failures, "\n".join(failures))
+    print("tooltips 'a 或 A' and 'Enter' shown beside the pointer")
+
+
 CASES = {
     "ordinary_keys": case_ordinary_keys,
     "double_click": case_double_click,
@@ -642,6 +1259,16 @@ CASES = {
     "placement": case_placement,
     "single_instance": case_single_instance,
     "screenshot": case_screenshot,
+    "ctrl_c": case_ctrl_c,
+    "caps_a": case_caps_a,
+    "shift_1": case_shift_1,
+    "numlock_keypad": case_numlock_keypad,
+    "keypad_enter_menu_key": case_keypad_enter_menu_key,
+    "captions_readback": case_captions_readback,
+    "close_releases_ctrl": case_close_releases_ctrl,
+    "menu": case_menu,
+    "pointers": case_pointers,
+    "tooltip": case_tooltip,
 }
 
 
