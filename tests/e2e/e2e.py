@@ -1251,6 +1251,26 @@ def case_tooltip(desktop):
     print("tooltips 'a 或 A' and 'Enter' shown beside the pointer")
 
 
+def case_accessibility(desktop):
+    """Screen readers hear every key's full name as a push button, and each light's state."""
+    import accessibility_case
+
+    class Reader:
+        acc_probe = Desktop._helper(os.path.dirname(desktop.keyboard_exe), "acc_probe.exe")
+
+        @staticmethod
+        def run_win32(exe, args):
+            result = subprocess.run(["wine", exe] + [str(a) for a in args], env=desktop.env,
+                                    stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+            return result.stdout
+
+    with Run(desktop, "accessibility"):
+        try:
+            accessibility_case.run(Reader, fresh=True)
+        except AssertionError as error:
+            raise CaseFailure(str(error))
+
+
 CASES = {
     "ordinary_keys": case_ordinary_keys,
     "double_click": case_double_click,
@@ -1269,6 +1289,7 @@ CASES = {
     "menu": case_menu,
     "pointers": case_pointers,
     "tooltip": case_tooltip,
+    "accessibility": case_accessibility,
 }
 
 
