@@ -1,0 +1,641 @@
+#!/usr/bin/python3
+"""Holds the keyboard to figures: vimbrel.exe and the floor program (the least a
+Win32 program with the same window must cost) measured side by side under Wine,
+in one session, round after round, and printed as one table.
+
+    run_bench.py [--rounds N] [--win32-dir DIR] [--idle-seconds S]
+
+Builds nothing: scripts/bench.sh builds both presets first. Needs, under DIR
+(default build/win32): vimbrel.exe and bench/win32/{floor,bench_driver,
+bench_target,vimbrel_instrumented}.exe.
+
+Exit status 0 when the measurements ran, whatever their PASS/FAIL; 2 when they
+could not (a program missing, the session or a program failing to start).
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import session as sessionlib  # noqa: E402
+
+KEYBOARD_CLASS = "ScreenKeyboard"
+FLOOR_CLASS = "VimbrelFloor"
+TARGET_CLASS = "VimbrelBenchTarget"
+
+# Control ids: 0x1000 | control << 8 | index (the virtual-key code of array keys).
+LEFT_SHIFT_ID = 0x1000 | 7 << 8 | 160
+LATENCY_KEYS = (81, 87, 69, 82, 84, 89, 85, 73, 65, 83, 68, 70, 71, 72, 74, 75)  # letters: no state
+KEY_COUNT = 104
+# A Shift click re-captions 26 letter keys, 21 digit-row and punctuation keys and 11 keypad keys.
+SHIFT_CAPTIONS = 26 + 21 + 11
+BN_CLICKED, BN_DBLCLK = 0, 5
+
+STARTS_PER_ROUND = 3    # start-up is the noisiest figure: three starts each per round
+CLICK_SETTLE_MS = 50    # the pointer rests on the key this long before the press
+EVENT_TIMEOUT = 2.0     # seconds for a click's key event to reach the target's hook
+RSS_SETTLE = 1.0        # seconds between the first complete paint and reading VmRSS
+PAINT_SETTLE = 0.6      # seconds for the paints a click causes to be written down
+EXE_LIMIT = 512 * 1024
+TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
+
+# What a static build may import: DLLs every Windows has.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "ole32.dll",
+               "oleaut32.dll", "oleacc.dll", "advapi32.dll", "msvcrt.dll", "uxtheme.dll", "shlwapi.dll",
+               "comdlg32.dll", "imm32.dll", "version.dll", "winmm.dll", "ws2_32.dll", "ntdll.dll",
+               "dwmapi.dll", "msimg32.dll", "usp10.dll"}
+
+
+class BenchError(Exception):
+    pass
+
+
+def parse_line(line):
+    """'name key=value ...' -> dict with 'name' and each key."""
+    words = line.split()
+    item = {"name": words[0] if words else ""}
+    for word in words[1:]:
+        key, _, value = word.partition("=")
+        item[key] = value
+    return item
+
+
+def rect_of(text):
+    return tuple(int(v) for v in text.split(","))
+
+
+class Driver:
+    """bench_driver.exe, running for the whole benchmark, one command at a time."""
+
+    def __init__(self, exe, env, log_path):
+        self.log = open(log_path, "ab")
+        self.proc = subprocess.Popen(["wine", exe], env=env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=self.log, text=True, bufsize=1)
+
+    def lines(self, command):
+        """The answer: one line, or child lines up to their summary."""
+        self.proc.stdin.write(command + "\n")
+        self.proc.stdin.flush()
+        answer = []
+        while True:
+            line = self.proc.stdout.readline()
+            if not line:
+                raise BenchError("bench_driver.exe ended during: " + command)
+            item = parse_line(line)
+            answer.append(item)
+            if item["name"] != "child":
+                break
+        if answer[-1]["name"] == "error":
+            raise BenchError("bench_driver.exe: %s -> %s" % (command, line.strip()))
+        return answer
+
+    def one(self, command):
+        return self.lines(command)[-1]
+
+    def close(self):
+        try:
+            self.proc.stdin.write("quit\n")
+            self.proc.stdin.close()
+            self.proc.wait(timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+        self.log.close()
+
+
+class TargetLog:
+    """The key events bench_target.exe's hook wrote, with their counter readings."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def lines(self):
+        try:
+            with open(self.path, encoding="ascii", errors="replace") as f:
+                return [parse_line(line) for line in f.read().splitlines() if line.strip()]
+        except FileNotFoundError:
+            return []
+
+    def count(self):
+        return len(self.lines())
+
+    def wait_key_down(self, vk, after, timeout=EVENT_TIMEOUT):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for item in self.lines()[after:]:
+                if item["name"] == "key" and int(item["vk"]) == vk and item["up"] == "0":
+                    return int(item["qpc"])
+            time.sleep(0.01)
+        return None
+
+
+class Samples:
+    """Figures per program, and the reasons a figure could not be taken."""
+
+    def __init__(self):
+        self.values = {}
+        self.missing = {}
+
+    def add(self, figure, program, value):
+        self.values.setdefault(figure, {}).setdefault(program, []).append(value)
+
+    def get(self, figure, program):
+        return self.values.get(figure, {}).get(program, [])
+
+    def not_available(self, figure, reason):
+        self.missing.setdefault(figure, reason)
+
+
+def unix_process(prefix, exe):
+    """The Unix PID of the Wine process running exe in our prefix: other sessions
+    on the machine may run the same exe in prefixes of their own."""
+    name = os.path.basename(exe).lower()
+    want = ("WINEPREFIX=" + prefix).encode()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                first = f.read().split(b"\0")[0].decode(errors="replace")
+            if first.replace("\\", "/").rsplit("/", 1)[-1].lower() != name:
+                continue
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if want not in f.read().split(b"\0"):
+                    continue
+        except OSError:
+            continue
+        return int(entry)
+    return None
+
+
+def rss_kib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise BenchError("no VmRSS for PID %d" % pid)
+
+
+def cpu_ticks(pid):
+    """utime + stime of every thread of the process, in clock ticks."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # fields 14 and 15 of stat(5)
+
+
+def pe_imports(path):
+    """The DLL names of a PE file's import table."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise BenchError("%s is not a PE file" % path)
+    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    import_rva = struct.unpack_from("<I", data, directories + 8)[0]
+    table = []
+    for i in range(sections):
+        s = optional + optional_size + 40 * i
+        vsize, vaddr, rsize, raw = struct.unpack_from("<IIII", data, s + 8)
+        table.append((vaddr, max(vsize, rsize), raw))
+
+    def offset(rva):
+        for vaddr, size, raw in table:
+            if vaddr <= rva < vaddr + size:
+                return rva - vaddr + raw
+        raise BenchError("RVA 0x%x outside every section of %s" % (rva, path))
+
+    names = []
+    if import_rva:
+        at = offset(import_rva)
+        while True:
+            name_rva = struct.unpack_from("<I", data, at + 12)[0]
+            if name_rva == 0:
+                break
+            start = offset(name_rva)
+            names.append(data[start:data.index(b"\0", start)].decode("ascii"))
+            at += 20
+    return names
+
+
+def shift_figures(before, after, events, begin, end, freq):
+    """What one click on the left Shift key did: captions are {control id: text}
+    read before and after it, events the instrumented build's lines (parsed),
+    begin and end the counter readings that bound the click (end None: up to the
+    last event). The handler time is None when no click of the key was timed."""
+    def inside(t):
+        return t >= begin and (end is None or t < end)
+
+    keys = {i for i in before if 0x1000 <= i < 0x2000}
+    changed = {i for i in keys if before[i] != after.get(i)}
+    paints = {}
+    for e in events:
+        if e["name"] == "paint" and inside(int(e["qpc"])):
+            paints[int(e["id"], 16)] = paints.get(int(e["id"], 16), 0) + 1
+    handler = [int(e["end"]) - int(e["begin"]) for e in events
+               if e["name"] == "command" and int(e["id"], 16) == LEFT_SHIFT_ID
+               and int(e["code"]) in (BN_CLICKED, BN_DBLCLK) and inside(int(e["begin"]))]
+    # The clicked button repaints itself for the press and the release, as any button does.
+    others = [count for i, count in paints.items() if i != LEFT_SHIFT_ID]
+    return {"shift_changed": len(changed),
+            "shift_most": max(others, default=0),
+            "shift_own": paints.get(LEFT_SHIFT_ID, 0),
+            "shift_painted": len(paints),
+            "shift_idle_paints": len([i for i in paints if i not in changed and i != LEFT_SHIFT_ID]),
+            "shift_handler": handler[0] * 1000.0 / freq if handler else None}
+
+
+class Bench:
+    def __init__(self, args, state_path, workdir):
+        self.args = args
+        self.session = sessionlib.Session.load(state_path)
+        self.env = self.session.env()
+        self.prefix = self.session.state["prefix"]
+        self.workdir = workdir
+        bench_dir = os.path.join(args.win32_dir, "bench", "win32")
+        self.exes = {"keyboard": os.path.join(args.win32_dir, "vimbrel.exe"),
+                     "floor": os.path.join(bench_dir, "floor.exe"),
+                     "instrumented": os.path.join(bench_dir, "vimbrel_instrumented.exe")}
+        self.classes = {"keyboard": KEYBOARD_CLASS, "floor": FLOOR_CLASS,
+                        "instrumented": KEYBOARD_CLASS}
+        self.instrument_log = os.path.join(bench_dir, "vimbrel_instrument.log")
+        self.samples = Samples()
+        self.driver = Driver(os.path.join(bench_dir, "bench_driver.exe"), self.env,
+                             os.path.join(workdir, "driver.log"))
+        self.target_log = TargetLog(os.path.join(workdir, "target.log"))
+        with open(os.path.join(workdir, "target.out"), "ab") as out:
+            self.target = subprocess.Popen(
+                ["wine", os.path.join(bench_dir, "bench_target.exe"),
+                 sessionlib.windows_path(self.target_log.path)],
+                env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        deadline = time.monotonic() + 30
+        while not any(i["name"] == "ready" for i in self.target_log.lines()):
+            if time.monotonic() > deadline or self.target.poll() is not None:
+                raise BenchError("bench_target.exe did not start")
+            time.sleep(0.1)
+        ready = next(i for i in self.target_log.lines() if i["name"] == "ready")
+        if ready["hook"] != "1":
+            raise BenchError("bench_target.exe could not install its keyboard hook")
+        self.freq = int(ready["freq"])
+        self.driver.one("qpc")  # the driver answers: it runs in the session
+
+    def close(self):
+        for cls in (KEYBOARD_CLASS, FLOOR_CLASS, TARGET_CLASS):
+            try:
+                self.driver.one("close " + cls)
+            except BenchError:
+                pass
+        self.driver.close()
+        try:
+            self.target.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.target.kill()
+            self.target.wait(timeout=10)
+
+    # --- one program -----------------------------------------------------------
+
+    def start(self, program):
+        started = self.driver.one("start %s %s" % (self.classes[program],
+                                                    sessionlib.windows_path(self.exes[program])))
+        if started["name"] != "started":
+            raise BenchError("%s did not start: %r" % (program, started))
+        return started
+
+    def children(self, program):
+        answer = self.driver.lines("children " + self.classes[program])
+        keys = {}
+        for item in answer[:-1]:
+            left, top, right, bottom = rect_of(item["rect"])
+            keys[int(item["id"], 16)] = {"centre": ((left + right) // 2, (top + bottom) // 2),
+                                         "text": item["text"]}
+        return keys, rect_of(answer[-1]["window"])
+
+    def focus_target(self):
+        deadline = time.monotonic() + 3
+        while self.driver.one("activate " + TARGET_CLASS).get("class") != TARGET_CLASS:
+            if time.monotonic() > deadline:
+                raise BenchError("the target did not take the foreground")
+            time.sleep(0.1)
+
+    def pointer_away(self, windows):
+        """A point of the screen right of the windows, off every window we show."""
+        right = max(w[2] for w in windows)
+        top, bottom = min(w[1] for w in windows), max(w[3] for w in windows)
+        self.driver.one("move %d %d" % (min(1275, max(right + 20, 1200)), (top + bottom) // 2))
+
+    def startup(self, program):
+        started = self.start(program)
+        self.samples.add("startup", program, float(started["painted_ms"]))
+        self.samples.add("look", program, float(started["look_ms"]))
+        if float(started["idle_ms"]) >= 0:
+            self.samples.add("input_idle", program, float(started["idle_ms"]))
+
+    def measure(self, order):
+        """Memory, idle CPU and latency, both programs open side by side: the
+        keyboard goes to the bottom of the screen, the floor stays higher up.
+        Their start-up is timed apart, each alone on the desktop."""
+        for program in order:
+            self.start(program)
+        try:
+            time.sleep(RSS_SETTLE)
+            pids, keys, windows = {}, {}, []
+            for program in order:
+                pids[program] = unix_process(self.prefix, self.exes[program])
+                if pids[program] is None:
+                    reason = "the Wine process of %s was not found in /proc" % os.path.basename(
+                        self.exes[program])
+                    self.samples.not_available("rss", reason)
+                    self.samples.not_available("idle", reason)
+                else:
+                    self.samples.add("rss", program, rss_kib(pids[program]))
+                keys[program], window = self.children(program)
+                windows.append(window)
+            self.focus_target()
+            self.pointer_away(windows)
+            before = {p: cpu_ticks(pid) for p, pid in pids.items() if pid is not None}
+            time.sleep(self.args.idle_seconds)
+            for program, ticks in before.items():
+                self.samples.add("idle", program, cpu_ticks(pids[program]) - ticks)
+            for vk in LATENCY_KEYS:
+                for program in order:
+                    self.latency(program, keys[program], vk)
+            self.pointer_away(windows)
+        finally:
+            for program in order:
+                self.driver.one("close " + self.classes[program])
+
+    def latency(self, program, keys, vk):
+        key = keys.get(0x1000 | vk)
+        if key is None:
+            raise BenchError("%s has no key with id 0x%04x" % (program, 0x1000 | vk))
+        mark = self.target_log.count()
+        clicked = self.driver.one("click %d %d %d" % (key["centre"] + (CLICK_SETTLE_MS,)))
+        arrived = self.target_log.wait_key_down(vk, mark)
+        if arrived is None:
+            self.samples.not_available("latency", "no key event of vk %d reached the target's hook within %.0f s"
+                                       % (vk, EVENT_TIMEOUT))
+            return
+        self.samples.add("latency", program, (arrived - int(clicked["qpc"])) * 1000.0 / self.freq)
+        time.sleep(0.1)
+
+    # --- the Shift click on the instrumented build ---------------------------------
+
+    def shift_click(self):
+        if not os.path.exists(self.exes["instrumented"]):
+            self.samples.not_available("shift", "vimbrel_instrumented.exe was not built")
+            return
+        if os.path.exists(self.instrument_log):
+            os.remove(self.instrument_log)
+        self.start("instrumented")
+        clicks = []
+        try:
+            time.sleep(0.5)
+            keys, window = self.children("instrumented")
+            captions = [{i: k["text"] for i, k in keys.items()}]
+            self.focus_target()
+            for _ in range(2):  # Shift on, then off again
+                centre = keys[LEFT_SHIFT_ID]["centre"]
+                clicked = self.driver.one("click %d %d %d" % (centre + (CLICK_SETTLE_MS,)))
+                clicks.append(int(clicked["qpc"]))
+                time.sleep(PAINT_SETTLE)
+                after, _ = self.children("instrumented")
+                captions.append({i: k["text"] for i, k in after.items()})
+            self.pointer_away([window])
+        finally:
+            self.driver.one("close " + KEYBOARD_CLASS)
+        events = []
+        try:
+            with open(self.instrument_log, encoding="ascii") as f:
+                events = [parse_line(line) for line in f.read().splitlines() if line.strip()]
+        except FileNotFoundError:
+            pass
+        if not any(e["name"] == "paint" for e in events):
+            self.samples.not_available("shift", "vimbrel_instrumented.exe recorded no paints: the measuring "
+                                       "hooks are not in the sources")
+            return
+        if any(e["name"] == "dropped" for e in events):
+            self.samples.not_available("shift", "the instrumented build dropped events")
+            return
+        bounds = clicks + [None]
+        for n in range(2):
+            figures = shift_figures(captions[n], captions[n + 1], events, bounds[n], bounds[n + 1], self.freq)
+            for figure, value in figures.items():
+                if value is None:
+                    self.samples.not_available(figure, "no timed BN_CLICKED of the Shift key")
+                else:
+                    self.samples.add(figure, "keyboard", value)
+
+    # --- the whole run ---------------------------------------------------------------
+
+    def run(self):
+        # One start of each, not counted: the first start reads the files from disk.
+        for program in ("keyboard", "floor"):
+            self.start(program)
+            if program == "floor" and self.driver.one("pending " + FLOOR_CLASS)["seen"] != "1":
+                self.samples.not_available("startup", "Wine does not show us another process's update "
+                                           "regions, so a paint still to come cannot be told from one done")
+            self.driver.one("close " + self.classes[program])
+        for n in range(self.args.rounds):
+            order = ("keyboard", "floor") if n % 2 == 0 else ("floor", "keyboard")
+            for _ in range(STARTS_PER_ROUND):
+                for program in order:
+                    self.startup(program)
+                    self.driver.one("close " + self.classes[program])
+            self.measure(order)
+            self.shift_click()
+            print("round %d of %d done" % (n + 1, self.args.rounds), file=sys.stderr, flush=True)
+
+
+# --- the table -------------------------------------------------------------------------
+
+def spread(values, digits):
+    if not values:
+        return "n/a"
+    f = "%%.%df" % digits
+    return " / ".join(f % v for v in (min(values), statistics.median(values), max(values)))
+
+
+def table(samples, exes, idle_seconds):
+    """The rows of the table and the notes under it."""
+    rows = []
+    notes = []
+
+    def count(kb, fl=None):
+        return str(len(kb)) if fl is None else "%d/%d" % (len(kb), len(fl))
+
+    def ratio_row(title, figure, digits, limit, goal_text, use_total=False):
+        kb, fl = samples.get(figure, "keyboard"), samples.get(figure, "floor")
+        if figure in samples.missing or not kb or not fl:
+            rows.append((title, count(kb, fl), spread(kb, digits), spread(fl, digits), "n/a", goal_text, "n/a"))
+            notes.append("%s: n/a: %s" % (title, samples.missing.get(figure, "no samples")))
+            return
+        if use_total:
+            a, b = sum(kb), sum(fl)
+            ratio = "%.2f" % (a / b) if b else ("-" if a == 0 else "inf")
+            ok = a <= b
+        else:
+            a, b = statistics.median(kb), statistics.median(fl)
+            ratio = "%.2f" % (a / b) if b else "n/a"
+            ok = a <= limit * b
+        rows.append((title, count(kb, fl), spread(kb, digits), spread(fl, digits), ratio, goal_text,
+                     "PASS" if ok else "FAIL"))
+
+    ratio_row("start-up to first complete paint (ms)", "startup", 1, 1.2, "median <= 1.2 x floor")
+    ratio_row("resident memory after start-up (KiB)", "rss", 0, 1.1, "median <= 1.1 x floor")
+    ratio_row("idle CPU over %g s (ticks)" % idle_seconds, "idle", 0, None, "total <= floor's",
+              use_total=True)
+    ratio_row("click to key event at the target (ms)", "latency", 2, 1.1, "median <= 1.1 x floor")
+
+    def shift_row(title, figure, digits, goal_text, check):
+        values = samples.get(figure, "keyboard")
+        reason = samples.missing.get("shift") or (None if values else samples.missing.get(figure, "no samples"))
+        if reason:
+            rows.append((title, "0", "n/a", "-", "-", goal_text, "n/a"))
+            note = "%s: n/a: %s" % ("Shift click" if "shift" in samples.missing else title, reason)
+            if note not in notes:
+                notes.append(note)
+            return
+        result = "-" if check is None else ("PASS" if check(values) else "FAIL")
+        rows.append((title, count(values), spread(values, digits), "-", "-", goal_text, result))
+
+    shift_row("Shift click: most repaints of another key", "shift_most", 0, "<= 1", lambda v: max(v) <= 1)
+    shift_row("Shift click: captions changed", "shift_changed", 0, "= %d" % SHIFT_CAPTIONS,
+              lambda v: all(x == SHIFT_CAPTIONS for x in v))
+    shift_row("Shift click: keys repainted", "shift_painted", 0, "(information)", None)
+    shift_row("Shift click: repainted, caption unchanged", "shift_idle_paints", 0, "(information)", None)
+    shift_row("Shift click: repaints of the Shift key", "shift_own", 0, "(information)", None)
+    shift_row("Shift click: handler time (ms)", "shift_handler", 2, "(information)", None)
+
+    sizes = {p: os.path.getsize(exes[p]) for p in ("keyboard", "floor")}
+    imports = pe_imports(exes["keyboard"])
+    foreign = [d for d in imports if d.lower() not in SYSTEM_DLLS]
+    rows.append(("exe size (KiB)", "1", "%.1f" % (sizes["keyboard"] / 1024), "%.1f" % (sizes["floor"] / 1024),
+                 "%.2f" % (sizes["keyboard"] / sizes["floor"]), "<= 512 KiB",
+                 "PASS" if sizes["keyboard"] <= EXE_LIMIT else "FAIL"))
+    rows.append(("exe imports only system DLLs", "1", "%d DLLs, %d others" % (len(imports), len(foreign)),
+                 "%d DLLs" % len(pe_imports(exes["floor"])), "-", "static", "FAIL" if foreign else "PASS"))
+
+    notes.append("vimbrel.exe imports: " + ", ".join(imports))
+    if foreign:
+        notes.append("not system DLLs: " + ", ".join(foreign))
+    kb, fl = samples.get("input_idle", "keyboard"), samples.get("input_idle", "floor")
+    if kb and fl:
+        notes.append("start-up: WaitForInputIdle returned after (median) keyboard %.1f ms, floor %.1f ms"
+                     % (statistics.median(kb), statistics.median(fl)))
+    kb, fl = samples.get("look", "keyboard"), samples.get("look", "floor")
+    if kb and fl:
+        notes.append("start-up: the look that confirmed the paint took (median) keyboard %.1f ms, floor %.1f ms"
+                     % (statistics.median(kb), statistics.median(fl)))
+
+    header = ("figure", "n", "keyboard min / median / max", "floor min / median / max", "ratio", "goal",
+              "result")
+    widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
+    lines = ["  ".join(str(c).ljust(w) for c, w in zip(row, widths)).rstrip() for row in [header] + rows]
+    lines.insert(1, "  ".join("-" * w for w in widths))
+    return lines, notes
+
+
+def machine():
+    model = "unknown CPU"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        total_kib = int(f.readline().split()[1])
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    return "%d cores (nproc), %s, %.1f GiB memory, %s" % (len(os.sched_getaffinity(0)), model,
+                                                         total_kib / 1024 / 1024, wine)
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return f.read().split()[0]
+
+
+def other_wineservers():
+    """Wine servers still running once ours has ended: other sessions, sharing our cores."""
+    count = 0
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                first = f.read().split(b"\0")[0]
+        except OSError:
+            continue
+        if os.path.basename(first).startswith(b"wineserver"):
+            count += 1
+    return count
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--idle-seconds", type=float, default=10.0)
+    parser.add_argument("--win32-dir", default=os.path.join(ROOT, "build", "win32"))
+    parser.add_argument("--samples", action="store_true", help="also print every sample, in the order taken")
+    args = parser.parse_args()
+    args.win32_dir = os.path.abspath(args.win32_dir)
+    needed = [os.path.join(args.win32_dir, "vimbrel.exe")] + [
+        os.path.join(args.win32_dir, "bench", "win32", name)
+        for name in ("floor.exe", "bench_driver.exe", "bench_target.exe")]
+    missing = [p for p in needed if not os.path.exists(p)]
+    if missing:
+        print("run_bench: missing %s; scripts/bench.sh builds them with the win32 preset once the "
+              "top-level CMakeLists.txt adds bench/win32" % ", ".join(missing), file=sys.stderr)
+        return 2
+
+    begun = time.monotonic()
+    load_before = load_average()
+    workdir = tempfile.mkdtemp(prefix="vimbrel-bench-")
+    state_path = os.path.join(workdir, "session.json")
+    bench = None
+    try:
+        sessionlib.start(state_path)
+        bench = Bench(args, state_path, workdir)
+        bench.run()
+        samples, exes = bench.samples, bench.exes
+    except BenchError as e:
+        print("run_bench: %s" % e, file=sys.stderr)
+        return 2
+    finally:
+        if bench is not None:
+            try:
+                bench.close()
+            except BenchError:
+                pass
+        sessionlib.stop(state_path)
+        shutil.rmtree(workdir, ignore_errors=True)
+
+    lines, notes = table(samples, exes, args.idle_seconds)
+    print("Vimbrel benchmark, %s" % time.strftime("%a %d %b %Y %H:%M:%S %Z"))
+    print("machine: %s; Wine under Xvfb; %d rounds, keyboard and floor alternating first"
+          % (machine(), args.rounds))
+    print("load average (1 min) before the run %s, after it %s; other Wine servers running: %d"
+          % (load_before, load_average(), other_wineservers()))
+    print()
+    print("\n".join(lines))
+    print()
+    for note in notes:
+        print(note)
+    if args.samples:
+        for figure, programs in samples.values.items():
+            for program, values in programs.items():
+                print("samples %s %s: %s" % (figure, program, " ".join("%g" % v for v in values)))
+    print("run time: %.0f s" % (time.monotonic() - begun))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

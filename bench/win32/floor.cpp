@@ -1,0 +1,94 @@
+// The floor the keyboard is measured against: the least a Win32 program with
+// the keyboard's window must cost. One window of the same style and client size
+// at the real DPI, the 104 keys as plain buttons at the same places with the
+// same control ids, each click sending its key's press and release with
+// keybd_event, and clicks that never activate the window. Nothing else: no
+// owner drawing, colours, captions that change, tooltips, cursors or menu.
+#include <windows.h>
+
+#include "layout/key_table.h"
+#include "layout/twips.h"
+#include "platform/control_ids.h"
+
+namespace {
+
+static_assert(sizeof(wchar_t) == 2, "the key table's UTF-16 captions are handed to the W functions as is");
+
+constexpr wchar_t kClassName[] = L"VimbrelFloor";
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr vimbrel::Twips kClientLeft = 3675;
+constexpr vimbrel::Twips kClientTop = 4485;
+
+// The single buttons have no virtual-key code in their id (index 0).
+BYTE VirtualKey(vimbrel::KeyRef key) {
+    using vimbrel::Control;
+    switch (key.control) {
+    case Control::小回车:   return VK_RETURN;
+    case Control::快捷菜单: return VK_APPS;
+    case Control::大写锁:   return VK_CAPITAL;
+    case Control::数字锁:   return VK_NUMLOCK;
+    case Control::卷轴锁:   return VK_SCROLL;
+    default:                return static_cast<BYTE>(key.index);
+    }
+}
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_COMMAND:
+        if (HIWORD(wp) == BN_CLICKED && vimbrel::IsKeyControlId(LOWORD(wp))) {
+            const BYTE vk = VirtualKey(vimbrel::KeyFromControlId(LOWORD(wp)));
+            keybd_event(vk, 0, 0, 0);
+            keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
+        }
+        return 0;
+    case WM_MOUSEACTIVATE:
+        return MA_NOACTIVATE;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    using vimbrel::TwipsToPixels;
+    SetProcessDPIAware();
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    if (!RegisterClassExW(&wc)) return 1;
+
+    RECT rc{TwipsToPixels(kClientLeft, dpi), TwipsToPixels(kClientTop, dpi),
+            TwipsToPixels(kClientLeft + vimbrel::kClientWidth, dpi),
+            TwipsToPixels(kClientTop + vimbrel::kClientHeight, dpi)};
+    AdjustWindowRectEx(&rc, kWindowStyle, FALSE, WS_EX_NOACTIVATE);
+    HWND hwnd = CreateWindowExW(WS_EX_NOACTIVATE, kClassName, L"Floor", kWindowStyle, rc.left, rc.top,
+                                rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, instance, nullptr);
+    if (!hwnd) return 1;
+    for (const vimbrel::KeyDef& k : vimbrel::kKeys) {
+        const vimbrel::PixelRect r = vimbrel::ToPixels(k.left, k.top, k.width, k.height, dpi);
+        CreateWindowExW(0, L"BUTTON", reinterpret_cast<const wchar_t*>(k.caption.data()),
+                        WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                        hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(vimbrel::KeyControlId(k.key))),
+                        instance, nullptr);
+    }
+    ShowWindow(hwnd, SW_SHOWNORMAL);
+    UpdateWindow(hwnd);
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
