@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/instrument.h"
 #include "platform/win32/keyboard_window.h"
 
 namespace vimbrel {
@@ -58,6 +59,7 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     if (item.CtlType != ODT_BUTTON) return FALSE;
     const int row = RowOf(item.hwndItem);
     if (row < 0) return FALSE;
+    VIMBREL_COUNT_PAINT(item.hwndItem);
     const int width = item.rcItem.right - item.rcItem.left;
     const int height = item.rcItem.bottom - item.rcItem.top;
     HDC memory = CreateCompatibleDC(item.hDC);

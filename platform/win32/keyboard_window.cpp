@@ -13,6 +13,7 @@
 #include "layout/twips.h"
 #include "platform/control_ids.h"
 #include "platform/win32/accessible.h"
+#include "platform/win32/instrument.h"
 #include "window/messages.h"
 
 namespace vimbrel {
@@ -349,6 +350,7 @@ LRESULT KeyboardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT KeyboardWindow::OnCommand(int id, int code, HWND control) {
+    VIMBREL_TIME_COMMAND(id, code);
     if (!control || !IsKeyControlId(id)) return 0;
     const KeyRef key = KeyFromControlId(id);
     switch (code) {
