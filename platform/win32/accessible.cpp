@@ -8,8 +8,6 @@
 // that owns the control) when the control is destroyed.
 #include "platform/win32/accessible.h"
 
-#include <commctrl.h>
-
 #include <memory>
 #include <new>
 #include <utility>
@@ -18,7 +16,52 @@ namespace vimbrel {
 
 namespace {
 
-constexpr UINT_PTR kSubclassId = 0x41434331;  // "ACC1"
+constexpr wchar_t kExposedProperty[] = L"Vimbrel.Accessible";
+constexpr wchar_t kOriginalProcProperty[] = L"Vimbrel.Accessible.Proc";
+
+// The accessibility and COM libraries are loaded when a screen reader first
+// asks, not at start: most sessions never ask, and they cost start-up time and
+// memory to every one.
+struct OleFunctions {
+    decltype(&::SysAllocStringLen) sysAllocStringLen = nullptr;
+    decltype(&::VariantClear) variantClear = nullptr;
+    decltype(&::LoadRegTypeLib) loadRegTypeLib = nullptr;
+    decltype(&::DispGetIDsOfNames) dispGetIDsOfNames = nullptr;
+    decltype(&::DispInvoke) dispInvoke = nullptr;
+    decltype(&::CreateStdAccessibleObject) createStdAccessibleObject = nullptr;
+    decltype(&::LresultFromObject) lresultFromObject = nullptr;
+    decltype(&::CoInitializeEx) coInitializeEx = nullptr;
+    bool complete = false;
+};
+
+template <typename Fn>
+void Load(HMODULE module, const char* name, Fn& fn) {
+    fn = module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+const OleFunctions& Ole() {
+    static const OleFunctions functions = [] {
+        OleFunctions f;
+        HMODULE oleaut = LoadLibraryW(L"oleaut32.dll");
+        HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
+        HMODULE ole = LoadLibraryW(L"ole32.dll");
+        Load(oleaut, "SysAllocStringLen", f.sysAllocStringLen);
+        Load(oleaut, "VariantClear", f.variantClear);
+        Load(oleaut, "LoadRegTypeLib", f.loadRegTypeLib);
+        Load(oleaut, "DispGetIDsOfNames", f.dispGetIDsOfNames);
+        Load(oleaut, "DispInvoke", f.dispInvoke);
+        Load(oleacc, "CreateStdAccessibleObject", f.createStdAccessibleObject);
+        Load(oleacc, "LresultFromObject", f.lresultFromObject);
+        Load(ole, "CoInitializeEx", f.coInitializeEx);
+        f.complete = f.sysAllocStringLen && f.variantClear && f.loadRegTypeLib && f.dispGetIDsOfNames &&
+                     f.dispInvoke && f.createStdAccessibleObject &&
+                     f.lresultFromObject && f.coInitializeEx;
+        return f;
+    }();
+    return functions;
+}
+
+void VariantEmpty(VARIANT* v) { v->vt = VT_EMPTY; }
 
 struct Exposed {
     HWND hwnd;
@@ -38,7 +81,7 @@ bool IsSelf(const VARIANT& child) {
 }
 
 HRESULT ReturnString(const std::wstring& text, BSTR* out) {
-    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    *out = Ole().sysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -88,7 +131,7 @@ public:
         ITypeInfo* info = nullptr;
         HRESULT hr = LoadTypeInfo(&info);
         if (FAILED(hr)) return hr;
-        hr = DispGetIDsOfNames(info, names, count, ids);
+        hr = Ole().dispGetIDsOfNames(info, names, count, ids);
         info->Release();
         return hr;
     }
@@ -97,7 +140,7 @@ public:
         ITypeInfo* info = nullptr;
         HRESULT hr = LoadTypeInfo(&info);
         if (FAILED(hr)) return hr;
-        hr = DispInvoke(static_cast<IAccessible*>(this), info, id, flags, params, result, exception, badArgument);
+        hr = Ole().dispInvoke(static_cast<IAccessible*>(this), info, id, flags, params, result, exception, badArgument);
         info->Release();
         return hr;
     }
@@ -111,7 +154,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         if (!IsSelf(child)) return standard_->get_accRole(child, role);
         if (!role) return E_POINTER;
-        VariantInit(role);
+        VariantEmpty(role);
         role->vt = VT_I4;
         role->lVal = exposed_->info.role;
         return S_OK;
@@ -122,11 +165,11 @@ public:
         const auto& extra = exposed_->info.state;
         if (!extra) return standard_->get_accState(child, state);
         VARIANT own;
-        VariantInit(&own);
+        VariantEmpty(&own);
         const HRESULT hr = standard_->get_accState(child, &own);
         const LONG standard = SUCCEEDED(hr) && own.vt == VT_I4 ? own.lVal : 0;
-        VariantClear(&own);
-        VariantInit(state);
+        Ole().variantClear(&own);
+        VariantEmpty(state);
         state->vt = VT_I4;
         state->lVal = standard | extra();
         return S_OK;
@@ -206,7 +249,7 @@ private:
         *info = nullptr;
         if (SUCCEEDED(standard_->GetTypeInfo(0, LOCALE_USER_DEFAULT, info)) && *info) return S_OK;
         ITypeLib* library = nullptr;
-        HRESULT hr = LoadRegTypeLib(LIBID_Accessibility, 1, 1, LOCALE_NEUTRAL, &library);
+        HRESULT hr = Ole().loadRegTypeLib(LIBID_Accessibility, 1, 1, LOCALE_NEUTRAL, &library);
         if (FAILED(hr)) return hr;
         hr = library->GetTypeInfoOfGuid(IID_IAccessible, info);
         library->Release();
@@ -220,8 +263,10 @@ private:
 
 // The object answer to WM_GETOBJECT, or 0 to leave the question to the control.
 LRESULT ClientObject(const std::shared_ptr<Exposed>& exposed, WPARAM wp) {
+    const OleFunctions& ole = Ole();
+    if (!ole.complete) return 0;
     IAccessible* standard = nullptr;
-    if (FAILED(CreateStdAccessibleObject(exposed->hwnd, OBJID_CLIENT, IID_IAccessible,
+    if (FAILED(ole.createStdAccessibleObject(exposed->hwnd, OBJID_CLIENT, IID_IAccessible,
                                          reinterpret_cast<void**>(&standard))) ||
         !standard)
         return 0;
@@ -230,13 +275,13 @@ LRESULT ClientObject(const std::shared_ptr<Exposed>& exposed, WPARAM wp) {
         standard->Release();
         return 0;
     }
-    LRESULT result = LresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
+    LRESULT result = ole.lresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
     // Marshalling the object to the screen reader's process needs a COM
     // apartment on this thread. The input method's start-up usually made one
     // already; otherwise the thread gets one here, for the rest of its life.
     if (result == static_cast<LRESULT>(CO_E_NOTINITIALIZED) &&
-        SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-        result = LresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
+        SUCCEEDED(ole.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        result = ole.lresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
     proxy->Release();
     return result > 0 ? result : 0;  // a failure comes back as a negative HRESULT
 }
@@ -249,20 +294,25 @@ void Retire(std::shared_ptr<Exposed>* exposed) {
     delete exposed;
 }
 
-LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
-    auto* exposed = reinterpret_cast<std::shared_ptr<Exposed>*>(data);
+// Plain subclassing through the window procedure, with the state in window
+// properties: it needs nothing of the common controls library.
+LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* exposed = static_cast<std::shared_ptr<Exposed>*>(GetPropW(hwnd, kExposedProperty));
+    const auto original = reinterpret_cast<WNDPROC>(GetPropW(hwnd, kOriginalProcProperty));
     switch (msg) {
     case WM_GETOBJECT:
-        if (static_cast<LONG>(lp) == OBJID_CLIENT) {
+        if (exposed && static_cast<LONG>(lp) == OBJID_CLIENT) {
             if (const LRESULT object = ClientObject(*exposed, wp)) return object;
         }
         break;
     case WM_NCDESTROY:
-        RemoveWindowSubclass(hwnd, ExposedProc, id);
-        Retire(exposed);
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        RemovePropW(hwnd, kExposedProperty);
+        RemovePropW(hwnd, kOriginalProcProperty);
+        if (exposed) Retire(exposed);
         break;
     }
-    return DefSubclassProc(hwnd, msg, wp, lp);
+    return original ? CallWindowProcW(original, hwnd, msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 }  // namespace
@@ -270,12 +320,17 @@ LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR
 void ExposeAccessible(HWND control, AccessibleInfo info) {
     if (!control) return;
     auto* exposed = new std::shared_ptr<Exposed>(std::make_shared<Exposed>(Exposed{control, std::move(info)}));
-    DWORD_PTR earlier = 0;
-    const bool replaces = GetWindowSubclass(control, ExposedProc, kSubclassId, &earlier);
-    if (!SetWindowSubclass(control, ExposedProc, kSubclassId, reinterpret_cast<DWORD_PTR>(exposed)))
+    auto* earlier = static_cast<std::shared_ptr<Exposed>*>(GetPropW(control, kExposedProperty));
+    if (!SetPropW(control, kExposedProperty, exposed)) {
         delete exposed;
-    else if (replaces)
-        Retire(reinterpret_cast<std::shared_ptr<Exposed>*>(earlier));
+        return;
+    }
+    if (earlier) {
+        Retire(earlier);
+        return;  // already subclassed
+    }
+    SetPropW(control, kOriginalProcProperty, reinterpret_cast<HANDLE>(GetWindowLongPtrW(control, GWLP_WNDPROC)));
+    SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ExposedProc));
 }
 
 void AccessibleStateChanged(HWND control) {

@@ -81,4 +81,45 @@ private:
     int count_ = 0;
 };
 
+// One off-screen surface for drawing a control before it is copied to the
+// screen, kept and grown as needed rather than made for every paint.
+class OffscreenBuffer {
+public:
+    OffscreenBuffer() = default;
+    OffscreenBuffer(const OffscreenBuffer&) = delete;
+    OffscreenBuffer& operator=(const OffscreenBuffer&) = delete;
+    ~OffscreenBuffer() { Release(); }
+
+    // A memory DC of at least width x height compatible with `screen`, or nullptr.
+    HDC Get(HDC screen, int width, int height) {
+        if (dc_ && width <= width_ && height <= height_) return dc_;
+        Release();
+        dc_ = CreateCompatibleDC(screen);
+        bitmap_ = CreateCompatibleBitmap(screen, width, height);
+        if (!dc_ || !bitmap_) {
+            Release();
+            return nullptr;
+        }
+        old_ = SelectObject(dc_, bitmap_);
+        width_ = width;
+        height_ = height;
+        return dc_;
+    }
+
+private:
+    void Release() {
+        if (dc_ && old_) SelectObject(dc_, old_);
+        if (bitmap_) DeleteObject(bitmap_);
+        if (dc_) DeleteDC(dc_);
+        dc_ = nullptr;
+        bitmap_ = nullptr;
+        old_ = nullptr;
+        width_ = height_ = 0;
+    }
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    int width_ = 0, height_ = 0;
+};
+
 }  // namespace vimbrel

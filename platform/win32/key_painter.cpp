@@ -54,23 +54,25 @@ void DrawCentredCaption(HDC dc, const RECT& face, const std::wstring& caption) {
 }  // namespace
 
 // The face is drawn off screen and copied in one go, so a key whose caption or
-// colour changes never shows its bare face between the fill and the text.
+// colour changes never shows its bare face between the fill and the text. The
+// focus itself adds nothing to the face: the highlight is the colour the core
+// sets, so a change of focus alone is not drawn.
 LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     if (item.CtlType != ODT_BUTTON) return FALSE;
     const int row = RowOf(item.hwndItem);
     if (row < 0) return FALSE;
+    if (item.itemAction == ODA_FOCUS) return TRUE;
     VIMBREL_COUNT_PAINT(item.hwndItem);
     const int width = item.rcItem.right - item.rcItem.left;
     const int height = item.rcItem.bottom - item.rcItem.top;
-    HDC memory = CreateCompatibleDC(item.hDC);
-    UniqueGdiObject bitmap(CreateCompatibleBitmap(item.hDC, width, height));
-    HDC dc = (memory && bitmap) ? memory : item.hDC;
+    HDC dc = faceBuffer_.Get(item.hDC, width, height);
+    const bool buffered = dc != nullptr;
+    if (!buffered) dc = item.hDC;
+    const RECT whole = buffered ? RECT{0, 0, width, height} : item.rcItem;
+    RECT rc = whole;
+    FillRect(dc, &rc, brushes_.For(keyColours_[row]));
+    DrawEdge(dc, &rc, (item.itemState & ODS_SELECTED) ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_ADJUST);
     {
-        SelectedObject target(memory, bitmap.get());
-        const RECT whole = dc == memory ? RECT{0, 0, width, height} : item.rcItem;
-        RECT rc = whole;
-        FillRect(dc, &rc, brushes_.For(keyColours_[row]));
-        DrawEdge(dc, &rc, (item.itemState & ODS_SELECTED) ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_ADJUST);
         SelectedObject font(dc, font_.get());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(0, 0, 0));
@@ -79,10 +81,8 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
         rc.bottom = whole.bottom;
         if (item.itemState & ODS_SELECTED) OffsetRect(&rc, 1, 1);
         DrawCentredCaption(dc, rc, WindowText(item.hwndItem));
-        if (dc == memory)
-            BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, memory, 0, 0, SRCCOPY);
     }
-    if (memory) DeleteDC(memory);
+    if (buffered) BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, dc, 0, 0, SRCCOPY);
     return TRUE;
 }
 

@@ -119,7 +119,6 @@ KeyboardWindow::~KeyboardWindow() {
 
 bool KeyboardWindow::Create() {
     moveCursor_ = LoadCursorW(nullptr, IDC_SIZEALL);
-    LoadCursors();
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -158,8 +157,6 @@ bool KeyboardWindow::Create() {
     menu_.reset(bar);  // never attached to the window: the root stays hidden
 
     keyboard_.Form_Load();
-    // Wine drops WS_EX_TOPMOST from a window whose tooltip was created before it went topmost.
-    CreateTooltips();
     return true;
 }
 
@@ -250,7 +247,19 @@ void KeyboardWindow::LayOut() {
     }
 }
 
+// Created when the pointer first rests on a key, not at start: the common
+// controls library is loaded then, so a keyboard nobody hovers never pays for it.
+// Created after the window went topmost in any case: Wine drops WS_EX_TOPMOST
+// from a window whose tooltip was created before that.
 void KeyboardWindow::CreateTooltips() {
+    HMODULE comctl = LoadLibraryW(L"comctl32.dll");
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (auto init = comctl ? reinterpret_cast<InitFn>(
+                                 reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")))
+                           : nullptr) {
+        const INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
+        init(&icc);
+    }
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_,
                                nullptr);
@@ -259,7 +268,7 @@ void KeyboardWindow::CreateTooltips() {
     for (std::size_t row = 0; row < kKeys.size(); ++row) {
         std::wstring text = WideString(kKeys[row].tooltip);
         TTTOOLINFOW ti{};
-        ti.cbSize = sizeof ti;
+        ti.cbSize = TTTOOLINFOW_V2_SIZE;  // understood by every version of the library
         ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         ti.hwnd = hwnd_;
         ti.uId = reinterpret_cast<UINT_PTR>(keyWindows_[row]);
@@ -269,26 +278,28 @@ void KeyboardWindow::CreateTooltips() {
 }
 
 // The pointer images are icons without a hot spot. The hot spot goes on the
-// red tip of the marked finger, the point that strikes the key.
-void KeyboardWindow::LoadCursors() {
-    for (int i = 0; i < kFingerCount; ++i) {
-        fingerCursors_[i] = LoadCursorW(nullptr, IDC_ARROW);
-        HICON icon = static_cast<HICON>(
-            LoadImageW(instance_, MAKEINTRESOURCEW(IDI_FINGER_FIRST + i), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
-        if (!icon) continue;
-        ICONINFO info{};
-        if (GetIconInfo(icon, &info)) {
-            info.fIcon = FALSE;
-            const POINT tip = RedTip(info.hbmColor);
-            info.xHotspot = static_cast<DWORD>(tip.x);
-            info.yHotspot = static_cast<DWORD>(tip.y);
-            ownedCursors_[i].reset(CreateIconIndirect(&info));
-            if (ownedCursors_[i]) fingerCursors_[i] = ownedCursors_[i].get();
-            if (info.hbmColor) DeleteObject(info.hbmColor);
-            if (info.hbmMask) DeleteObject(info.hbmMask);
-        }
-        DestroyIcon(icon);
+// red tip of the marked finger, the point that strikes the key. Each is made
+// the first time a key of its finger is pointed at.
+HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
+    const auto i = static_cast<std::size_t>(finger);
+    if (fingerCursors_[i]) return fingerCursors_[i];
+    fingerCursors_[i] = LoadCursorW(nullptr, IDC_ARROW);
+    HICON icon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_FINGER_FIRST + static_cast<int>(i)),
+                                               IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+    if (!icon) return fingerCursors_[i];
+    ICONINFO info{};
+    if (GetIconInfo(icon, &info)) {
+        info.fIcon = FALSE;
+        const POINT tip = RedTip(info.hbmColor);
+        info.xHotspot = static_cast<DWORD>(tip.x);
+        info.yHotspot = static_cast<DWORD>(tip.y);
+        ownedCursors_[i].reset(CreateIconIndirect(&info));
+        if (ownedCursors_[i]) fingerCursors_[i] = ownedCursors_[i].get();
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+        if (info.hbmMask) DeleteObject(info.hbmMask);
     }
+    DestroyIcon(icon);
+    return fingerCursors_[i];
 }
 
 int KeyboardWindow::RowOf(KeyRef key) const { return KeyRow(key); }
@@ -374,7 +385,8 @@ LRESULT KeyboardWindow::OnCtlColorStatic(HDC dc, HWND label) {
 LRESULT KeyboardWindow::OnSetCursor(HWND under, int hitTest) {
     if (hitTest != HTCLIENT) return DefWindowProcW(hwnd_, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), hitTest);
     const int row = RowOf(under);
-    SetCursor(row >= 0 ? fingerCursors_[static_cast<int>(kKeys[row].finger)] : moveCursor_);
+    if (row >= 0 && !tooltip_) CreateTooltips();
+    SetCursor(row >= 0 ? FingerCursor(kKeys[row].finger) : moveCursor_);
     return TRUE;
 }
 

@@ -61,7 +61,7 @@ private:
     void CreateTooltips();
     void CreateFont();
     void LayOut();
-    void LoadCursors();
+    HCURSOR FingerCursor(Finger finger);
     int RowOf(KeyRef key) const;  // row in kKeys, or -1
     int RowOf(HWND control) const;
     HWND LabelWindow(Light light) const;
@@ -77,6 +77,7 @@ private:
     std::array<HWND, kLabels.size()> labelWindows_{};
     std::array<Colour, kLabels.size()> labelColours_{};
     BrushCache brushes_;
+    OffscreenBuffer faceBuffer_;
     UniqueGdiObject font_;
     UniqueMenu menu_;
     std::array<HCURSOR, kFingerCount> fingerCursors_{};

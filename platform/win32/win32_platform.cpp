@@ -20,7 +20,12 @@ void KeyboardWindow::KeyUp(std::uint8_t vk) { keybd_event(vk, 0, KEYEVENTF_KEYUP
 
 void KeyboardWindow::SetCaption(KeyRef key, std::u16string_view text) {
     const int row = RowOf(key);
-    if (row >= 0) SetWindowTextW(keyWindows_[row], WideString(text).c_str());
+    if (row < 0) return;
+    // The text is stored as the button would store it, without the button's own
+    // immediate repaint: the key is painted once, with the next paint of the
+    // window, however many captions a click rewrites.
+    DefWindowProcW(keyWindows_[row], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(WideString(text).c_str()));
+    InvalidateRect(keyWindows_[row], nullptr, FALSE);
 }
 
 Colour KeyboardWindow::BackColour(KeyRef key) const {
@@ -61,10 +66,9 @@ void KeyboardWindow::SetLightColour(Light light, Colour colour) {
     }
 }
 
-void KeyboardWindow::Show() {
-    ShowWindow(hwnd_, SW_SHOWNORMAL);
-    UpdateWindow(hwnd_);
-}
+// Shown without painting at once: the first paint comes with the start-up
+// captions already in place, so no key is drawn twice.
+void KeyboardWindow::Show() { ShowWindow(hwnd_, SW_SHOWNORMAL); }
 
 void KeyboardWindow::StayOnTop() {
     SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW);

@@ -1,8 +1,6 @@
 // Entry point: the one-copy rule, then the keyboard window and its message loop.
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include "platform/win32/gdi.h"
 #include "platform/win32/keyboard_window.h"
 
@@ -15,9 +13,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // A second copy ends here, silently, without touching the first.
     vimbrel::UniqueMutex mutex(CreateMutexW(nullptr, FALSE, kMutexName));
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
-
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&icc);
 
     vimbrel::KeyboardWindow window(instance);
     if (!window.Create()) return 1;
