@@ -16,9 +16,6 @@ namespace vimbrel {
 
 namespace {
 
-constexpr wchar_t kExposedProperty[] = L"Vimbrel.Accessible";
-constexpr wchar_t kOriginalProcProperty[] = L"Vimbrel.Accessible.Proc";
-
 // The accessibility and COM libraries are loaded when a screen reader first
 // asks, not at start: most sessions never ask, and they cost start-up time and
 // memory to every one.
@@ -294,25 +291,32 @@ void Retire(std::shared_ptr<Exposed>* exposed) {
     delete exposed;
 }
 
-// Plain subclassing through the window procedure, with the state in window
-// properties: it needs nothing of the common controls library.
+// Plain subclassing through the window procedure, with the state in the
+// control's user data (a button keeps none of its own there): it needs nothing
+// of the common controls library, and reading it costs no trip to the system.
+struct Subclass {
+    WNDPROC original;
+    std::shared_ptr<Exposed>* exposed;
+};
+
 LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* exposed = static_cast<std::shared_ptr<Exposed>*>(GetPropW(hwnd, kExposedProperty));
-    const auto original = reinterpret_cast<WNDPROC>(GetPropW(hwnd, kOriginalProcProperty));
+    auto* subclass = reinterpret_cast<Subclass*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!subclass) return DefWindowProcW(hwnd, msg, wp, lp);
+    const WNDPROC original = subclass->original;
     switch (msg) {
     case WM_GETOBJECT:
-        if (exposed && static_cast<LONG>(lp) == OBJID_CLIENT) {
-            if (const LRESULT object = ClientObject(*exposed, wp)) return object;
+        if (static_cast<LONG>(lp) == OBJID_CLIENT) {
+            if (const LRESULT object = ClientObject(*subclass->exposed, wp)) return object;
         }
         break;
     case WM_NCDESTROY:
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
-        RemovePropW(hwnd, kExposedProperty);
-        RemovePropW(hwnd, kOriginalProcProperty);
-        if (exposed) Retire(exposed);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        Retire(subclass->exposed);
+        delete subclass;
         break;
     }
-    return original ? CallWindowProcW(original, hwnd, msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
+    return CallWindowProcW(original, hwnd, msg, wp, lp);
 }
 
 }  // namespace
@@ -320,16 +324,13 @@ LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 void ExposeAccessible(HWND control, AccessibleInfo info) {
     if (!control) return;
     auto* exposed = new std::shared_ptr<Exposed>(std::make_shared<Exposed>(Exposed{control, std::move(info)}));
-    auto* earlier = static_cast<std::shared_ptr<Exposed>*>(GetPropW(control, kExposedProperty));
-    if (!SetPropW(control, kExposedProperty, exposed)) {
-        delete exposed;
+    if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)) == ExposedProc) {
+        auto* subclass = reinterpret_cast<Subclass*>(GetWindowLongPtrW(control, GWLP_USERDATA));
+        Retire(std::exchange(subclass->exposed, exposed));
         return;
     }
-    if (earlier) {
-        Retire(earlier);
-        return;  // already subclassed
-    }
-    SetPropW(control, kOriginalProcProperty, reinterpret_cast<HANDLE>(GetWindowLongPtrW(control, GWLP_WNDPROC)));
+    auto* subclass = new Subclass{reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)), exposed};
+    SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(subclass));
     SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ExposedProc));
 }
 

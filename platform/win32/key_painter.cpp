@@ -62,6 +62,14 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     const int row = RowOf(item.hwndItem);
     if (row < 0) return FALSE;
     if (item.itemAction == ODA_FOCUS) return TRUE;
+    const UINT edge = (item.itemState & ODS_SELECTED) ? EDGE_SUNKEN : EDGE_RAISED;
+    // Pressing and letting go change only the edge: redraw just that, so the
+    // click reaches the application without waiting for a whole face.
+    if (item.itemAction == ODA_SELECT) {
+        RECT rc = item.rcItem;
+        DrawEdge(item.hDC, &rc, edge, BF_RECT);
+        return TRUE;
+    }
     VIMBREL_COUNT_PAINT(item.hwndItem);
     const int width = item.rcItem.right - item.rcItem.left;
     const int height = item.rcItem.bottom - item.rcItem.top;
@@ -71,7 +79,7 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     const RECT whole = buffered ? RECT{0, 0, width, height} : item.rcItem;
     RECT rc = whole;
     FillRect(dc, &rc, brushes_.For(keyColours_[row]));
-    DrawEdge(dc, &rc, (item.itemState & ODS_SELECTED) ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_ADJUST);
+    DrawEdge(dc, &rc, edge, BF_RECT | BF_ADJUST);
     {
         SelectedObject font(dc, font_.get());
         SetBkMode(dc, TRANSPARENT);
@@ -79,7 +87,6 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
         // Centred on the whole button: two lines of CJK text need every pixel of a key's height.
         rc.top = whole.top;
         rc.bottom = whole.bottom;
-        if (item.itemState & ODS_SELECTED) OffsetRect(&rc, 1, 1);
         DrawCentredCaption(dc, rc, WindowText(item.hwndItem));
     }
     if (buffered) BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, dc, 0, 0, SRCCOPY);
