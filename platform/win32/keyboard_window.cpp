@@ -269,7 +269,7 @@ void KeyboardWindow::CreateTooltips() {
         std::wstring text = WideString(kKeys[row].tooltip);
         TTTOOLINFOW ti{};
         ti.cbSize = TTTOOLINFOW_V2_SIZE;  // understood by every version of the library
-        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.uFlags = TTF_IDISHWND;  // mouse messages come from RelayToTooltip
         ti.hwnd = hwnd_;
         ti.uId = reinterpret_cast<UINT_PTR>(keyWindows_[row]);
         ti.lpszText = text.data();  // copied by the control
@@ -300,6 +300,19 @@ HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
     }
     DestroyIcon(icon);
     return fingerCursors_[i];
+}
+
+// The tooltip sees the pointer's moves, and a press only while it is showing.
+// Letting it watch every message of every key (TTF_SUBCLASS) puts its work
+// between a click and the key event that the click sends.
+void KeyboardWindow::RelayToTooltip(const MSG& msg) const {
+    if (!tooltip_) return;
+    const bool move = msg.message == WM_MOUSEMOVE;
+    const bool press = msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN ||
+                       msg.message == WM_MBUTTONDOWN;
+    if (!move && !(press && IsWindowVisible(tooltip_))) return;
+    if (msg.hwnd != hwnd_ && GetParent(msg.hwnd) != hwnd_) return;
+    SendMessageW(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
 }
 
 int KeyboardWindow::RowOf(KeyRef key) const { return KeyRow(key); }

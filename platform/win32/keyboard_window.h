@@ -24,6 +24,8 @@ public:
     // Creates the window and its controls and runs the start-up sequence.
     bool Create();
     HWND hwnd() const { return hwnd_; }
+    // Shows the tooltips the mouse messages of the window and its keys.
+    void RelayToTooltip(const MSG& msg) const;
 
     // Platform (platform/win32/win32_platform.cpp).
     void KeyDown(std::uint8_t vk) override;

@@ -19,6 +19,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        window.RelayToTooltip(msg);
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
