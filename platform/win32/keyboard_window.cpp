@@ -54,33 +54,6 @@ RECT OuterRect(int clientLeft, int clientTop, int clientWidth, int clientHeight,
     return rc;
 }
 
-int CALLBACK FontExists(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-    *reinterpret_cast<bool*>(found) = true;
-    return 0;
-}
-
-// The Simplified Chinese interface font of the system; under Wine on Linux a
-// free CJK font of the same proportions.
-std::wstring ChineseFontFace() {
-    static constexpr const wchar_t* kFaces[] = {L"Microsoft YaHei UI", L"Microsoft YaHei", L"SimSun",
-                                                L"WenQuanYi Micro Hei", L"Noto Sans CJK SC"};
-    HDC screen = GetDC(nullptr);
-    std::wstring chosen;
-    for (const wchar_t* face : kFaces) {
-        LOGFONTW lf{};
-        lf.lfCharSet = DEFAULT_CHARSET;
-        lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
-        bool found = false;
-        EnumFontFamiliesExW(screen, &lf, FontExists, reinterpret_cast<LPARAM>(&found), 0);
-        if (found) {
-            chosen = face;
-            break;
-        }
-    }
-    ReleaseDC(nullptr, screen);
-    return chosen;
-}
-
 // The centre of the red pixels of a pointer image: the finger tip that strikes.
 POINT RedTip(HBITMAP colour) {
     POINT tip{16, 8};
@@ -172,10 +145,11 @@ void KeyboardWindow::CreateFont() {
     LOGFONTW lf{};
     lf.lfHeight = -MulDiv(9, dpi_, 72);
     lf.lfWeight = FW_NORMAL;
+    // No face named: the font mapper's own choice for Simplified Chinese, the
+    // system's default font for that script (under Wine, a CJK font it finds).
+    // Enumerating candidate faces instead costs tens of milliseconds at start.
     lf.lfCharSet = GB2312_CHARSET;
     lf.lfQuality = CLEARTYPE_QUALITY;
-    const std::wstring face = ChineseFontFace();
-    lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
     font_.reset(CreateFontIndirectW(&lf));
 }
 
