@@ -7,28 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include "test_text.h"
+
 #include "layout/key_table.h"
 #include "layout/labels.h"
 
 namespace vimbrel {
 namespace {
-
-std::string Utf8(std::u16string_view text) {
-    std::string out;
-    for (char16_t c : text) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 std::string Name(KeyRef key) {
     static const char* const kNames[kControlCount] = {"SKB", "小键盘", "小回车", "快捷菜单", "徽标", "转换",
