@@ -7,6 +7,7 @@ packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686        # the 32-bit Windows build
     wine wine32:i386 libxcursor1:i386                 # running it on Linux (full-colour pointers)
     xvfb openbox xdotool x11-utils imagemagick        # a virtual desktop for the end-to-end tests
+    libx11-6 libxfixes3                               # reading the pointer image from X
     fonts-wqy-microhei                                # Chinese captions under Wine
     python3 python3-pefile                            # the test driver and resource checks
 )
