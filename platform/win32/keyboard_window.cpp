@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "assets/resource_ids.h"
@@ -340,16 +341,22 @@ LRESULT KeyboardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             unloaded_ = true;
             keyboard_.Form_Unload();
         }
-        hwnd_ = nullptr;
         PostQuitMessage(0);
         return 0;
+    case WM_NCDESTROY: {
+        // The last message: from here on the window is gone and this object no longer hears of it.
+        const HWND gone = std::exchange(hwnd_, nullptr);
+        SetWindowLongPtrW(gone, GWLP_USERDATA, 0);
+        return DefWindowProcW(gone, msg, wp, lp);
+    }
     }
     return DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
 LRESULT KeyboardWindow::OnCommand(int id, int code, HWND control) {
     VIMBREL_TIME_COMMAND(id, code);
-    if (!control || !IsKeyControlId(id)) return 0;
+    // Only our own keys: a WM_COMMAND made up by another program types nothing.
+    if (!IsKeyControlId(id) || RowOf(control) < 0 || GetDlgCtrlID(control) != id) return 0;
     const KeyRef key = KeyFromControlId(id);
     switch (code) {
     // An owner-drawn button reports the second of two quick clicks only as BN_DBLCLK.
