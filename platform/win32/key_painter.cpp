@@ -34,9 +34,19 @@ std::vector<std::wstring> CaptionLines(HDC dc, const std::wstring& caption, int 
 
 }  // namespace
 
-// Two lines take two text cells (ascent and descent) and the font's external
-// leading between them. Where that, or a line's width, does not fit the face
-// in the keys' font, the lines are set in the largest smaller size that fits.
+namespace {
+// The room a caption's lines take: a text cell (ascent and descent) each, the
+// font's external leading between them, and a pixel clear of the edge below the
+// last descent; above, the internal leading keeps the glyphs off the edge, or
+// where a font has none, another pixel does.
+int TopClearance(const TEXTMETRICW& tm) { return tm.tmInternalLeading > 0 ? 0 : 1; }
+int BlockHeight(const TEXTMETRICW& tm, int count) {
+    return TopClearance(tm) + count * tm.tmHeight + (count - 1) * tm.tmExternalLeading + 1;
+}
+}  // namespace
+
+// Where two lines, or a line's width, do not fit the face in the keys' font,
+// the lines are set in the largest smaller size that fits.
 HFONT KeyboardWindow::CaptionFont(HDC dc, const std::vector<std::wstring>& lines, const RECT& face) {
     const int width = face.right - face.left;
     const int height = face.bottom - face.top;
@@ -56,7 +66,7 @@ HFONT KeyboardWindow::CaptionFont(HDC dc, const std::vector<std::wstring>& lines
         TEXTMETRICW tm{};
         GetTextMetricsW(dc, &tm);
         const int count = static_cast<int>(lines.size());
-        bool fits = count * tm.tmHeight + (count - 1) * tm.tmExternalLeading <= height;
+        bool fits = BlockHeight(tm, count) <= height;
         for (const std::wstring& line : lines) fits = fits && LineWidth(dc, line) <= width;
         if (fits) break;
     }
@@ -77,8 +87,7 @@ void KeyboardWindow::DrawCaption(HDC dc, const RECT& face, const std::wstring& c
     GetTextMetricsW(dc, &tm);
     const int count = static_cast<int>(lines.size());
     const int pitch = tm.tmHeight + tm.tmExternalLeading;
-    const int block = count * tm.tmHeight + (count - 1) * tm.tmExternalLeading;
-    const int top = face.top + ((face.bottom - face.top) - block) / 2;
+    const int top = face.top + ((face.bottom - face.top) - BlockHeight(tm, count)) / 2 + TopClearance(tm);
     const int saved = SaveDC(dc);
     IntersectClipRect(dc, face.left, face.top, face.right, face.bottom);
     for (int i = 0; i < count; ++i) {
