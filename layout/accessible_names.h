@@ -31,21 +31,4 @@ constexpr bool LightLit(Colour text) { return text == kHighlight; }
 // A light's accessible value.
 constexpr std::u16string_view LightValue(bool lit) { return lit ? u"亮" : u"灭"; }
 
-// The lock and modifier buttons stay down until clicked again; their colour is
-// the state, released blue being up. Every other key is down only while clicked.
-constexpr bool KeyHeld(Control control, Colour back) {
-    switch (control) {
-    case Control::大写锁:
-    case Control::数字锁:
-    case Control::卷轴锁:
-    case Control::徽标:
-    case Control::转换:
-    case Control::控制:
-    case Control::换档:
-        return back != kReleasedBlue;
-    default:
-        return false;
-    }
-}
-
 }  // namespace vimbrel

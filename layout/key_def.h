@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "layout/colours.h"
 #include "layout/key_ref.h"
 
 namespace vimbrel {
@@ -34,41 +33,5 @@ struct KeyDef {
     int tabIndex;
     Finger finger;
 };
-
-// The designed start colour of each control (white, silver or pink).
-constexpr Colour DesignColour(Control c) {
-    switch (c) {
-    case Control::SKB:
-    case Control::小键盘:
-    case Control::小回车:
-        return kWhite;
-    case Control::数字锁:
-    case Control::卷轴锁:
-        return kPink;
-    default:
-        return kSilver;
-    }
-}
-
-// The colour each control really starts in. The lock and modifier buttons
-// start in the colour of the state the keyboard shows at start (Caps Lock and
-// Scroll Lock off, Num Lock on, no modifier held), so that their first click
-// does what the lights and captions promise. The Applications key keeps its
-// silver until it first loses the focus.
-constexpr Colour StartColour(Control c) {
-    switch (c) {
-    case Control::数字锁:
-        return kHighlight;
-    case Control::大写锁:
-    case Control::卷轴锁:
-    case Control::徽标:
-    case Control::转换:
-    case Control::控制:
-    case Control::换档:
-        return kReleasedBlue;
-    default:
-        return DesignColour(c);
-    }
-}
 
 }  // namespace vimbrel

@@ -24,20 +24,6 @@ enum class Control : std::uint8_t {
 
 inline constexpr int kControlCount = 11;
 
-constexpr bool IsArray(Control c) {
-    switch (c) {
-    case Control::SKB:
-    case Control::小键盘:
-    case Control::徽标:
-    case Control::转换:
-    case Control::控制:
-    case Control::换档:
-        return true;
-    default:
-        return false;
-    }
-}
-
 struct KeyRef {
     Control control;
     int index = 0;

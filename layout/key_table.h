@@ -157,17 +157,9 @@ constexpr bool KeysStayInsideTheClientArea() {
     return true;
 }
 
-constexpr bool SingleButtonsUseIndexZero() {
-    for (const KeyDef& k : kKeys) {
-        if (!IsArray(k.key.control) && k.key.index != 0) return false;
-    }
-    return true;
-}
-
 }  // namespace key_table_detail
 
 static_assert(key_table_detail::KeysStayInsideTheClientArea());
-static_assert(key_table_detail::SingleButtonsUseIndexZero());
 static_assert(KeyRow({Control::小回车}) >= 0 && KeyRow({Control::快捷菜单}) >= 0 &&
               KeyRow({Control::大写锁}) >= 0 && KeyRow({Control::数字锁}) >= 0 &&
               KeyRow({Control::卷轴锁}) >= 0);

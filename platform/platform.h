@@ -1,5 +1,6 @@
-// What the keyboard core asks of the system. The Win32 layer implements it;
-// tests implement it with a recording fake.
+// What the keyboard core asks of the system it runs on: what it wants done,
+// not how a particular window system does it. Each front end implements it
+// (platform/win32, platform/gtk); tests implement it with a recording fake.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +19,11 @@ struct ScreenMetrics {
     float windowHeight;
 };
 
-enum class MenuItem : std::uint8_t { None, MnuAbout, MnuEdition, MnuProgramme, MnuAuthor };
-
 struct Platform {
     virtual ~Platform() = default;
 
-    // Keyboard input: one key event, scan code 0, no extended flag, extra 0.
+    // Keyboard input: one event of the key with this Windows virtual-key code,
+    // as if typed (Windows: scan code 0, no extended flag, extra information 0).
     virtual void KeyDown(std::uint8_t vk) = 0;
     virtual void KeyUp(std::uint8_t vk) = 0;
 
@@ -40,17 +40,19 @@ struct Platform {
     // The window.
     virtual void Show() = 0;
     virtual void StayOnTop() = 0;        // topmost band; no move, size or activation
-    virtual void AddNoActivateStyle() = 0;
+    virtual void NeverActivate() = 0;    // from now on, clicks never take the focus
     virtual ScreenMetrics Metrics() const = 0;
     virtual void SetLeft(float twips) = 0;
     virtual void SetTop(float twips) = 0;
-    virtual void BeginSystemMove() = 0;  // returns when the move loop ends
+    virtual void BeginMove() = 0;        // the system moves the window with the mouse; returns when done
     virtual void Minimise() = 0;
 
-    // The pop-up menu at the cursor; returns the chosen item, None if dismissed.
-    virtual MenuItem ShowPopupMenu() = 0;
-    virtual void ShowMessage(std::u16string_view title, std::u16string_view text) = 0;
-    virtual void StartProgram(std::u16string_view commandLine, int showCommand) = 0;
+    // The pop-up menu of window/messages.h at the cursor, its default item in
+    // bold; returns the chosen row of the menu table, or -1 if none was chosen.
+    virtual int ShowPopupMenu() = 0;
+    virtual void ShowMessage(std::u16string_view title, std::u16string_view text) = 0;  // modal, one OK button
+    // Hands a web address to the desktop's browser; returns at once.
+    virtual void OpenAddress(std::u16string_view address) = 0;
 };
 
 }  // namespace vimbrel

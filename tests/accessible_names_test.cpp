@@ -9,6 +9,7 @@
 #include "test_text.h"
 
 #include "layout/accessible_names.h"
+#include "window/controls.h"
 
 namespace vimbrel {
 namespace {

@@ -58,7 +58,7 @@ TEST(StartUp, ShowsThenCaptionsFocusesAndOnlyThenStopsActivating) {
     RecordingPlatform platform;
     ScreenKeyboard keyboard{platform};
     keyboard.Form_Load();
-    EXPECT_THAT(platform.calls, ElementsAre("Show", "StayOnTop", "AddNoActivateStyle"));
+    EXPECT_THAT(platform.calls, ElementsAre("Show", "StayOnTop", "NeverActivate"));
     EXPECT_THAT(platform.focusCalls, ElementsAre(KeyRef{Control::数字锁}));
     EXPECT_EQ(platform.Caption({Control::SKB, 8}), u"退格\n\u2190");
     EXPECT_THAT(platform.keys, IsEmpty());
@@ -110,17 +110,17 @@ TEST_F(KeyboardTest, MouseMoveOnlyReassertsTopmost) {
 TEST_F(KeyboardTest, LeftAndMiddlePressesOnlyMoveTheWindow) {
     keyboard.Form_MouseDown(1);
     keyboard.Form_MouseDown(4);
-    EXPECT_THAT(platform.calls, ElementsAre("BeginSystemMove", "BeginSystemMove"));
+    EXPECT_THAT(platform.calls, ElementsAre("BeginMove", "BeginMove"));
 }
 
 TEST_F(KeyboardTest, RightPressMovesFirstThenOpensTheMenu) {
     keyboard.Form_MouseDown(2);
-    EXPECT_THAT(platform.calls, ElementsAre("BeginSystemMove", "ShowPopupMenu"));
+    EXPECT_THAT(platform.calls, ElementsAre("BeginMove", "ShowPopupMenu"));
     EXPECT_THAT(platform.messages, IsEmpty());
 }
 
 TEST_F(KeyboardTest, ChosenMenuItemRunsItsCommand) {
-    platform.menuChoice = MenuItem::MnuEdition;
+    platform.menuChoice = 1;  // 版本信息
     keyboard.Form_MouseDown(2);
     ASSERT_EQ(platform.messages.size(), 1u);
     EXPECT_EQ(platform.messages[0].first, u"版本信息");

@@ -11,15 +11,15 @@
 
 #include "layout/key_table.h"
 #include "layout/labels.h"
+#include "window/controls.h"
 
 namespace vimbrel {
 namespace {
 
 std::string Name(KeyRef key) {
-    static const char* const kNames[kControlCount] = {"SKB", "小键盘", "小回车", "快捷菜单", "徽标", "转换",
-                                                      "控制", "换档", "大写锁", "数字锁", "卷轴锁"};
-    std::string name = kNames[static_cast<int>(key.control)];
-    return IsArray(key.control) ? name + "(" + std::to_string(key.index) + ")" : name;
+    const ControlDef& c = ControlInfo(key.control);
+    const std::string name = Utf8(c.name);
+    return c.isArray ? name + "(" + std::to_string(key.index) + ")" : name;
 }
 
 // Every control of the window as a rectangle with its tab index.
@@ -62,7 +62,7 @@ TEST(KeyTable, ArrayIndicesAreVirtualKeyCodesUsedOnce) {
     std::map<int, std::string> owner;
     std::map<Control, std::set<int>> indices;
     for (const KeyDef& k : kKeys) {
-        if (!IsArray(k.key.control)) continue;
+        if (!ControlInfo(k.key.control).isArray) continue;
         const auto [it, fresh] = owner.emplace(k.key.index, Name(k.key));
         EXPECT_TRUE(fresh) << Name(k.key) << " repeats the index of " << it->second;
         indices[k.key.control].insert(k.key.index);

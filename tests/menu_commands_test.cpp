@@ -67,17 +67,15 @@ TEST_F(MenuCommandsTest, ProgrammeNamesTheLanguageOnOneLine) {
 
 TEST_F(MenuCommandsTest, LatestVersionMinimisesThenOpensTheDownloadOverHttps) {
     keyboard.MnuAuthor_Click();
-    EXPECT_THAT(platform.calls, ElementsAre("Minimise", "StartProgram"));
-    ASSERT_EQ(platform.programs.size(), 1u);
-    EXPECT_EQ(platform.programs[0].first, u"explorer.exe https://" + std::u16string(kMakerHost) + u"/pelorin.exe");
-    EXPECT_EQ(platform.programs[0].second, 3);  // shown maximised
+    EXPECT_THAT(platform.calls, ElementsAre("Minimise", "OpenAddress"));
+    EXPECT_THAT(platform.addresses, ElementsAre(u"https://" + std::u16string(kMakerHost) + u"/pelorin.exe"));
     EXPECT_THAT(platform.messages, IsEmpty());
     EXPECT_THAT(platform.keys, IsEmpty());
 }
 
 TEST(MenuItems, FourItemsInOrderWithoutAccessCharacters) {
     ASSERT_EQ(kMenuItems.size(), 4u);
-    EXPECT_EQ(kMenuItems[0].item, MenuItem::MnuAbout);
+    EXPECT_EQ(kMenuItems[kDefaultMenuItem].name, u"MnuAbout");
     EXPECT_EQ(kMenuItems[0].caption, u"关于软件");
     EXPECT_EQ(kMenuItems[1].caption, u"版本信息");
     EXPECT_EQ(kMenuItems[2].caption, u"编程语言");

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "layout/key_def.h"
 #include "platform/platform.h"
+#include "window/controls.h"
 
 namespace vimbrel {
 
@@ -33,10 +33,10 @@ public:
     std::vector<KeyRef> focusCalls;
     std::vector<std::string> calls;  // window operations in order, by name
     std::vector<std::pair<std::u16string, std::u16string>> messages;
-    std::vector<std::pair<std::u16string, int>> programs;
+    std::vector<std::u16string> addresses;
     ScreenMetrics metrics{28800, 16200, 11130, 2985};
     float left = 0, top = 0;
-    MenuItem menuChoice = MenuItem::None;
+    int menuChoice = -1;  // the row of the menu table chosen, -1 none
 
     void KeyDown(std::uint8_t vk) override { keys.push_back(Down(vk)); }
     void KeyUp(std::uint8_t vk) override { keys.push_back(Up(vk)); }
@@ -54,7 +54,7 @@ public:
     void SetLightColour(Light light, Colour colour) override { lights[light] = colour; }
     void Show() override { calls.push_back("Show"); }
     void StayOnTop() override { calls.push_back("StayOnTop"); }
-    void AddNoActivateStyle() override { calls.push_back("AddNoActivateStyle"); }
+    void NeverActivate() override { calls.push_back("NeverActivate"); }
     ScreenMetrics Metrics() const override { return metrics; }
     void SetLeft(float twips) override {
         left = twips;
@@ -64,18 +64,18 @@ public:
         top = twips;
         calls.push_back("SetTop");
     }
-    void BeginSystemMove() override { calls.push_back("BeginSystemMove"); }
+    void BeginMove() override { calls.push_back("BeginMove"); }
     void Minimise() override { calls.push_back("Minimise"); }
-    MenuItem ShowPopupMenu() override {
+    int ShowPopupMenu() override {
         calls.push_back("ShowPopupMenu");
         return menuChoice;
     }
     void ShowMessage(std::u16string_view title, std::u16string_view text) override {
         messages.emplace_back(title, text);
     }
-    void StartProgram(std::u16string_view commandLine, int showCommand) override {
-        programs.emplace_back(commandLine, showCommand);
-        calls.push_back("StartProgram");
+    void OpenAddress(std::u16string_view address) override {
+        addresses.emplace_back(address);
+        calls.push_back("OpenAddress");
     }
 
     int captionWrites = 0;

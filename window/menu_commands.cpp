@@ -11,10 +11,10 @@ void ScreenKeyboard::MnuEdition_Click() { platform_.ShowMessage(kEditionTitle, k
 void ScreenKeyboard::MnuProgramme_Click() { platform_.ShowMessage(kProgrammeTitle, kProgrammeText); }
 
 // Every step goes on whatever the one before it did: the platform reports no
-// failure of minimising or of starting the browser.
+// failure of minimising or of opening the address.
 void ScreenKeyboard::MnuAuthor_Click() {
     platform_.Minimise();
-    platform_.StartProgram(kDownloadCommand, kShowMaximized);
+    platform_.OpenAddress(kDownloadAddress);
 }
 
 }  // namespace vimbrel

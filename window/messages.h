@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "window/screen_keyboard.h"
 
 namespace vimbrel {
 
@@ -13,23 +13,25 @@ inline constexpr std::u16string_view kWindowTitle = u"VimbrelV9.9.9";
 // The maker's web site. A reserved example domain: no real third party is named or opened.
 inline constexpr std::u16string_view kMakerHost = u"vimbrel.example.org";
 // Served over https: an executable fetched over plain http could be swapped in transit.
-inline constexpr std::u16string_view kDownloadCommand =
-    u"explorer.exe https://vimbrel.example.org/pelorin.exe";
-inline constexpr int kShowMaximized = 3;  // SW_SHOWMAXIMIZED
+inline constexpr std::u16string_view kDownloadAddress = u"https://vimbrel.example.org/pelorin.exe";
 
+// The pop-up menu, in the order it shows its items. A front end builds its
+// menu from this table and reports the row chosen; the window runs its handler.
 struct MenuItemDef {
-    MenuItem item;
+    std::u16string_view name;
     std::u16string_view caption;
+    void (ScreenKeyboard::*handler)();
 };
 inline constexpr std::u16string_view kMenuRootCaption = u"快捷菜单";
 // clang-format off
 inline constexpr std::array<MenuItemDef, 4> kMenuItems = {{
-    {MenuItem::MnuAbout,     u"关于软件"},  // the default item, shown in bold
-    {MenuItem::MnuEdition,   u"版本信息"},
-    {MenuItem::MnuProgramme, u"编程语言"},
-    {MenuItem::MnuAuthor,    u"最新版本"},
+    {u"MnuAbout",     u"关于软件", &ScreenKeyboard::MnuAbout_Click},
+    {u"MnuEdition",   u"版本信息", &ScreenKeyboard::MnuEdition_Click},
+    {u"MnuProgramme", u"编程语言", &ScreenKeyboard::MnuProgramme_Click},
+    {u"MnuAuthor",    u"最新版本", &ScreenKeyboard::MnuAuthor_Click},
 }};
 // clang-format on
+inline constexpr int kDefaultMenuItem = 0;  // 关于软件, shown in bold
 
 inline constexpr std::u16string_view kAboutTitle = u"Vimbrelvimbrel.example.org";
 // Five lines joined by single line feeds; the fourth line is two sentences run together.

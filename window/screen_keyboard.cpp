@@ -2,10 +2,10 @@
 // routing of control events to each control's handlers.
 #include "window/screen_keyboard.h"
 
-#include <array>
-
 #include "captions/caption_tables.h"
 #include "input/key_events.h"
+#include "window/controls.h"
+#include "window/messages.h"
 
 namespace vimbrel {
 
@@ -24,7 +24,7 @@ void ScreenKeyboard::Form_Load() {
     platform_.StayOnTop();
     // Added only now, after the window was shown and given the focus, so that
     // it governs later clicks and does not deactivate the window at start.
-    platform_.AddNoActivateStyle();
+    platform_.NeverActivate();
 }
 
 void ScreenKeyboard::Form_Paint() {
@@ -40,64 +40,35 @@ void ScreenKeyboard::Form_Paint() {
 void ScreenKeyboard::Form_MouseMove() { platform_.StayOnTop(); }
 
 void ScreenKeyboard::Form_MouseDown(int button) {
-    platform_.BeginSystemMove();
+    platform_.BeginMove();
     if (button != kRightButton) return;
-    switch (platform_.ShowPopupMenu()) {
-    case MenuItem::MnuAbout: MnuAbout_Click(); break;
-    case MenuItem::MnuEdition: MnuEdition_Click(); break;
-    case MenuItem::MnuProgramme: MnuProgramme_Click(); break;
-    case MenuItem::MnuAuthor: MnuAuthor_Click(); break;
-    case MenuItem::None: break;
-    }
+    const int chosen = platform_.ShowPopupMenu();
+    if (chosen >= 0 && chosen < static_cast<int>(kMenuItems.size()))
+        (this->*kMenuItems[static_cast<std::size_t>(chosen)].handler)();
 }
 
 // A modifier still latched when the keyboard goes away would stay down for the
 // whole desktop: release each one whose button is lit, and nothing else.
+// Ctrl, Alt and the Windows keys go first and Shift last, as a person lets go.
 void ScreenKeyboard::Form_Unload() {
-    static constexpr std::array<KeyRef, 8> kModifiers = {{
-        {Control::控制, 162}, {Control::控制, 163}, {Control::转换, 164}, {Control::转换, 165},
-        {Control::徽标, 91},  {Control::徽标, 92},  {Control::换档, 160}, {Control::换档, 161},
-    }};
-    for (const KeyRef key : kModifiers) {
-        if (platform_.BackColour(key) == kHighlight) KeyRelease(platform_, key.index);
+    for (const Control c : {Control::控制, Control::转换, Control::徽标, Control::换档}) {
+        for (const KeyDef& k : kKeys) {
+            if (k.key.control == c && KeyHeld(c, platform_.BackColour(k.key))) KeyRelease(platform_, k.key.index);
+        }
     }
 }
 
+// Each control's events go where its row of the control table sends them.
 void ScreenKeyboard::Click(KeyRef key) {
-    switch (key.control) {
-    case Control::SKB: SKB_Click(key.index); break;
-    case Control::小键盘: 小键盘_Click(key.index); break;
-    case Control::小回车: 小回车_Click(); break;
-    case Control::快捷菜单: 快捷菜单_Click(); break;
-    case Control::徽标: 徽标_Click(key.index); break;
-    case Control::转换: 转换_Click(key.index); break;
-    case Control::控制: 控制_Click(key.index); break;
-    case Control::换档: 换档_Click(key.index); break;
-    case Control::大写锁: 大写锁_Click(); break;
-    case Control::数字锁: 数字锁_Click(); break;
-    case Control::卷轴锁: 卷轴锁_Click(); break;
-    }
+    if (const ControlHandler h = ControlInfo(key.control).click) h(*this, key.index);
 }
 
-// Lock and modifier buttons have no focus handlers: their colour is their state.
 void ScreenKeyboard::GotFocus(KeyRef key) {
-    switch (key.control) {
-    case Control::SKB: SKB_GotFocus(key.index); break;
-    case Control::小键盘: 小键盘_GotFocus(key.index); break;
-    case Control::小回车: 小回车_GotFocus(); break;
-    case Control::快捷菜单: 快捷菜单_GotFocus(); break;
-    default: break;
-    }
+    if (const ControlHandler h = ControlInfo(key.control).gotFocus) h(*this, key.index);
 }
 
 void ScreenKeyboard::LostFocus(KeyRef key) {
-    switch (key.control) {
-    case Control::SKB: SKB_LostFocus(key.index); break;
-    case Control::小键盘: 小键盘_LostFocus(key.index); break;
-    case Control::小回车: 小回车_LostFocus(); break;
-    case Control::快捷菜单: 快捷菜单_LostFocus(); break;
-    default: break;
-    }
+    if (const ControlHandler h = ControlInfo(key.control).lostFocus) h(*this, key.index);
 }
 
 }  // namespace vimbrel

@@ -15,6 +15,7 @@
 #include "platform/control_ids.h"
 #include "platform/win32/accessible.h"
 #include "platform/win32/instrument.h"
+#include "window/controls.h"
 #include "window/messages.h"
 
 namespace vimbrel {
@@ -139,10 +140,11 @@ bool KeyboardWindow::Create() {
 
     HMENU bar = CreateMenu();
     HMENU popup = CreatePopupMenu();
-    for (const MenuItemDef& def : kMenuItems)
-        AppendMenuW(popup, MF_STRING, static_cast<UINT_PTR>(def.item), WideString(def.caption).c_str());
+    // Command ids are the rows of the menu table plus one: 0 means nothing was chosen.
+    for (std::size_t row = 0; row < kMenuItems.size(); ++row)
+        AppendMenuW(popup, MF_STRING, row + 1, WideString(kMenuItems[row].caption).c_str());
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), WideString(kMenuRootCaption).c_str());
-    SetMenuDefaultItem(popup, static_cast<UINT>(MenuItem::MnuAbout), FALSE);
+    SetMenuDefaultItem(popup, kDefaultMenuItem + 1, FALSE);
     menu_.reset(bar);  // never attached to the window: the root stays hidden
 
     keyboard_.Form_Load();

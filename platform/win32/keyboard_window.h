@@ -44,15 +44,15 @@ public:
     void SetLightColour(Light light, Colour colour) override;
     void Show() override;
     void StayOnTop() override;
-    void AddNoActivateStyle() override;
+    void NeverActivate() override;
     ScreenMetrics Metrics() const override;
     void SetLeft(float twips) override;
     void SetTop(float twips) override;
-    void BeginSystemMove() override;
+    void BeginMove() override;
     void Minimise() override;
-    MenuItem ShowPopupMenu() override;
+    int ShowPopupMenu() override;
     void ShowMessage(std::u16string_view title, std::u16string_view text) override;
-    void StartProgram(std::u16string_view commandLine, int showCommand) override;
+    void OpenAddress(std::u16string_view address) override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

@@ -7,6 +7,7 @@
 #include "layout/twips.h"
 #include "platform/win32/accessible.h"
 #include "platform/win32/keyboard_window.h"
+#include "window/controls.h"
 
 namespace vimbrel {
 
@@ -150,7 +151,7 @@ void KeyboardWindow::StayOnTop() {
     SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
-void KeyboardWindow::AddNoActivateStyle() {
+void KeyboardWindow::NeverActivate() {
     SetWindowLongA(hwnd_, GWL_EXSTYLE, GetWindowLongA(hwnd_, GWL_EXSTYLE) | WS_EX_NOACTIVATE);
 }
 
@@ -182,7 +183,7 @@ void KeyboardWindow::SetTop(float twips) {
 
 // The press becomes a press on a title bar: the system's move loop moves the
 // window with the mouse and the call returns when the move ends.
-void KeyboardWindow::BeginSystemMove() {
+void KeyboardWindow::BeginMove() {
     ReleaseCapture();
     SendMessageA(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
@@ -194,34 +195,29 @@ void KeyboardWindow::Minimise() { ShowWindow(hwnd_, SW_MINIMIZE); }
 // keyboard the foreground window would take the focus from the application
 // being typed into, so a low-level mouse hook, there only while the menu is
 // open, ends the menu on a press outside the keyboard's windows.
-MenuItem KeyboardWindow::ShowPopupMenu() {
+int KeyboardWindow::ShowPopupMenu() {
     POINT pt{};
     GetCursorPos(&pt);
     HHOOK outside = SetWindowsHookExW(WH_MOUSE_LL, MenuMouseHook, instance_, 0);
-    const UINT chosen = static_cast<UINT>(TrackPopupMenuEx(GetSubMenu(menu_.get(), 0),
-                                                           TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
-                                                           pt.x, pt.y, hwnd_, nullptr));
+    const int chosen = static_cast<int>(TrackPopupMenuEx(GetSubMenu(menu_.get(), 0),
+                                                         TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, pt.x,
+                                                         pt.y, hwnd_, nullptr));
     if (outside) UnhookWindowsHookEx(outside);
-    switch (chosen) {
-    case static_cast<UINT>(MenuItem::MnuAbout):     return MenuItem::MnuAbout;
-    case static_cast<UINT>(MenuItem::MnuEdition):   return MenuItem::MnuEdition;
-    case static_cast<UINT>(MenuItem::MnuProgramme): return MenuItem::MnuProgramme;
-    case static_cast<UINT>(MenuItem::MnuAuthor):    return MenuItem::MnuAuthor;
-    default:                                        return MenuItem::None;
-    }
+    return chosen - 1;  // command ids are rows plus one; 0, nothing chosen, becomes -1
 }
 
 void KeyboardWindow::ShowMessage(std::u16string_view title, std::u16string_view text) {
     MessageBoxW(hwnd_, WideString(text).c_str(), WideString(title).c_str(), MB_OK);
 }
 
-// Fire and forget: a program that cannot be started is not reported.
-void KeyboardWindow::StartProgram(std::u16string_view commandLine, int showCommand) {
-    std::wstring line = WideString(commandLine);  // CreateProcessW may write into it
+// The system shell hands the address to the user's browser, shown maximised.
+// Fire and forget: a shell that cannot be started is not reported.
+void KeyboardWindow::OpenAddress(std::u16string_view address) {
+    std::wstring line = L"explorer.exe " + WideString(address);  // CreateProcessW may write into it
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = static_cast<WORD>(showCommand);
+    si.wShowWindow = SW_SHOWMAXIMIZED;
     PROCESS_INFORMATION pi{};
     if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         CloseHandle(pi.hThread);
