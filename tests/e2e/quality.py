@@ -270,6 +270,34 @@ def closing_clicks(keys, predicted):
     return clicks
 
 
+MODIFIER_VKS = {vk for _, vk in MODIFIERS}
+
+
+def relatched(events):
+    """The (vk, up) pairs without the presses of a modifier that is down already: the
+    keyboard presses a latched modifier again when the system lets go of it behind its
+    back (Wine does when a background press runs the move loop), which the core does not
+    see. Returns the pairs and how many such presses there were."""
+    down, pairs, repressed = set(), [], 0
+    for vk, up, *_ in events:
+        if not up and vk in MODIFIER_VKS and vk in down:
+            repressed += 1
+            continue
+        (down.discard if up else down.add)(vk)
+        pairs.append((vk, up))
+    return pairs, repressed
+
+
+def received(log, count, timeout):
+    """Polls the target's log until `count` events other than re-presses have come."""
+    deadline = time.monotonic() + timeout
+    while True:
+        pairs, repressed = relatched(log.events())
+        if len(pairs) >= count or time.monotonic() >= deadline:
+            return pairs, repressed
+        time.sleep(0.05)
+
+
 def first_divergence(got, want):
     for n, (g, w) in enumerate(zip(got, want)):
         if g != w:
@@ -386,7 +414,7 @@ def case_soak(q):
             so_far = [c if c == "bg" else click_text(c) for c in done]
             want = q.predict(so_far)
             run.log.seen = 0
-            got = [(vk, up) for vk, up, *_ in run.log.wait_events(len(want), timeout=20)]
+            got, _ = received(run.log, len(want), timeout=20)
             check(len(got) == len(want), "after %d clicks: %s"
                   % (len(done), divergence_report(q, so_far, got, want)))
 
@@ -440,7 +468,7 @@ def case_soak(q):
                                                  len(ending), len(before_close)))
 
         run.log.seen = 0
-        got = run.log.wait_events(len(before_close), timeout=30)
+        received(run.log, len(before_close), timeout=30)
         time.sleep(1.0)
         got = run.log.events()
         sample_objects(q, pid, "the last click", samples)
@@ -461,7 +489,7 @@ def case_soak(q):
         want = q.predict(clicks + ["close"])
         lost_focus = [n for n, line in enumerate(run.log.lines(), 1) if line == "focus out"]
 
-    pairs = [(vk, up) for vk, up, *_ in got]
+    pairs, repressed = relatched(got)
     if pairs != want:
         failures.append(divergence_report(q, clicks + ["close"], pairs, want))
     failures += flag_problems(got)[:10]
@@ -487,9 +515,10 @@ def case_soak(q):
         failures.append("the keyboard's resident memory grew from %d KiB after warm-up to %d KiB"
                         % (warm["rss"], last["rss"]))
     check(not failures, "\n".join(failures))
-    print("%d key events, event for event as the core predicts; scan code 0, no extended flag; "
-          "nothing left down; GDI %d -> %d, USER %d -> %d after warm-up; exit code %d"
-          % (len(pairs), warm["gdi"], last["gdi"], warm["user"], last["user"], code))
+    print("%d key events, event for event as the core predicts (and %d presses of a latched "
+          "modifier the system had let go); scan code 0, no extended flag; nothing left down; "
+          "GDI %d -> %d, USER %d -> %d after warm-up; exit code %d"
+          % (len(pairs), repressed, warm["gdi"], last["gdi"], warm["user"], last["user"], code))
 
 
 # --- ways out -----------------------------------------------------------------------------
