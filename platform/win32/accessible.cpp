@@ -3,14 +3,14 @@
 //
 // Each WM_GETOBJECT for OBJID_CLIENT gets a fresh wrapper around a fresh
 // standard object, as the system itself does. A wrapper may live on in a
-// screen reader after its control is gone; it shares the control's info with
-// the subclass, which drops the info's functions (they reach into the window
-// that owns the control) when the control is destroyed.
+// screen reader after its control is gone; it shares the control's record
+// with the subclass, which forgets the record's source (the window that owns
+// the control) when the control is destroyed.
 #include "platform/win32/accessible.h"
 
-#include <memory>
+#include <commctrl.h>
+
 #include <new>
-#include <utility>
 
 namespace vimbrel {
 
@@ -65,9 +65,37 @@ bool comEntered = false;
 
 void VariantEmpty(VARIANT* v) { v->vt = VT_EMPTY; }
 
-struct Exposed {
-    HWND hwnd;
-    AccessibleInfo info;
+// One exposed control, shared by its subclass and the wrappers handed out,
+// and freed by whichever lets go last.
+class Exposed {
+public:
+    Exposed(HWND hwnd, AccessibleInfo info) : hwnd(hwnd), info(info) {}
+    Exposed(const Exposed&) = delete;
+    Exposed& operator=(const Exposed&) = delete;
+    void AddRef() { ++refs_; }
+    void Release() {
+        if (--refs_ == 0) delete this;
+    }
+
+    const HWND hwnd;
+    AccessibleInfo info;  // source is null once the control is gone
+
+private:
+    ~Exposed() = default;
+    int refs_ = 1;  // COM calls come on the control's thread only
+};
+
+// A reference to an Exposed, let go of exactly once.
+class ExposedRef {
+public:
+    explicit ExposedRef(Exposed* e) : e_(e) { e_->AddRef(); }
+    ExposedRef(const ExposedRef&) = delete;
+    ExposedRef& operator=(const ExposedRef&) = delete;
+    ~ExposedRef() { e_->Release(); }
+    Exposed* operator->() const { return e_; }
+
+private:
+    Exposed* e_;
 };
 
 // The child id as the standard objects read it: VT_EMPTY stands for the object itself.
@@ -82,16 +110,15 @@ bool IsSelf(const VARIANT& child) {
     }
 }
 
-HRESULT ReturnString(const std::wstring& text, BSTR* out) {
-    *out = Ole().sysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+HRESULT ReturnString(std::u16string_view text, BSTR* out) {
+    *out = Ole().sysAllocStringLen(reinterpret_cast<const wchar_t*>(text.data()), static_cast<UINT>(text.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 class AccessibleProxy final : public IAccessible, public IOleWindow {
 public:
     // Takes over the caller's reference to the standard object.
-    AccessibleProxy(std::shared_ptr<Exposed> exposed, IAccessible* standard)
-        : exposed_(std::move(exposed)), standard_(standard) {}
+    AccessibleProxy(Exposed* exposed, IAccessible* standard) : exposed_(exposed), standard_(standard) {}
     AccessibleProxy(const AccessibleProxy&) = delete;
     AccessibleProxy& operator=(const AccessibleProxy&) = delete;
 
@@ -166,8 +193,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
         if (!IsSelf(child)) return standard_->get_accState(child, state);
         if (!state) return E_POINTER;
-        const auto& extra = exposed_->info.state;
-        if (!extra) return standard_->get_accState(child, state);
+        const AccessibleSource* source = exposed_->info.source;
+        if (!source) return standard_->get_accState(child, state);
         VARIANT own;
         VariantEmpty(&own);
         const HRESULT hr = standard_->get_accState(child, &own);
@@ -175,13 +202,15 @@ public:
         Ole().variantClear(&own);
         VariantEmpty(state);
         state->vt = VT_I4;
-        state->lVal = standard | extra();
+        state->lVal = standard | source->ExtraState(exposed_->hwnd);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
-        if (!IsSelf(child) || !exposed_->info.value) return standard_->get_accValue(child, value);
+        const AccessibleSource* source = exposed_->info.source;
+        const std::u16string_view own = source ? source->Value(exposed_->hwnd) : std::u16string_view{};
+        if (!IsSelf(child) || own.empty()) return standard_->get_accValue(child, value);
         if (!value) return E_POINTER;
-        return ReturnString(exposed_->info.value(), value);
+        return ReturnString(own, value);
     }
     // The system would make an access key of the character after a single "&"
     // in the caption; the keys' captions have none, only "&&" for an ampersand.
@@ -261,12 +290,12 @@ private:
     }
 
     LONG refs_ = 1;
-    std::shared_ptr<Exposed> exposed_;
+    ExposedRef exposed_;
     IAccessible* standard_;
 };
 
 // The object answer to WM_GETOBJECT, or 0 to leave the question to the control.
-LRESULT ClientObject(const std::shared_ptr<Exposed>& exposed, WPARAM wp) {
+LRESULT ClientObject(Exposed* exposed, WPARAM wp) {
     const OleFunctions& ole = Ole();
     if (!ole.complete) return 0;
     IAccessible* standard = nullptr;
@@ -295,55 +324,39 @@ LRESULT ClientObject(const std::shared_ptr<Exposed>& exposed, WPARAM wp) {
     return result > 0 ? result : 0;  // a failure comes back as a negative HRESULT
 }
 
-// Lets go of the subclass's share. Wrappers still held by screen readers keep
-// name and role, and from now on report the standard state and value.
-void Retire(std::shared_ptr<Exposed>* exposed) {
-    (*exposed)->info.state = nullptr;
-    (*exposed)->info.value = nullptr;
-    delete exposed;
-}
-
-// Plain subclassing through the window procedure, with the state in the
-// control's user data (a button keeps none of its own there): it needs nothing
-// of the common controls library, and reading it costs no trip to the system.
-struct Subclass {
-    WNDPROC original;
-    std::shared_ptr<Exposed>* exposed;
-};
-
-LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* subclass = reinterpret_cast<Subclass*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!subclass) return DefWindowProcW(hwnd, msg, wp, lp);
-    const WNDPROC original = subclass->original;
+// The control's subclass holds one reference to its record; the record's id
+// among the control's subclasses is the address of this procedure.
+LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+    auto* exposed = reinterpret_cast<Exposed*>(data);
     switch (msg) {
     case WM_GETOBJECT:
         if (static_cast<LONG>(lp) == OBJID_CLIENT) {
-            if (const LRESULT object = ClientObject(*subclass->exposed, wp)) return object;
+            if (const LRESULT object = ClientObject(exposed, wp)) return object;
         }
         break;
     case WM_NCDESTROY:
-        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        Retire(subclass->exposed);
-        delete subclass;
+        // Wrappers still held by screen readers keep name and role, and from
+        // now on report the standard state and value.
+        RemoveWindowSubclass(hwnd, ExposedProc, 0);
+        exposed->info.source = nullptr;
+        exposed->Release();
         break;
     }
-    return CallWindowProcW(original, hwnd, msg, wp, lp);
+    return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 }  // namespace
 
 void ExposeAccessible(HWND control, AccessibleInfo info) {
     if (!control) return;
-    auto* exposed = new std::shared_ptr<Exposed>(std::make_shared<Exposed>(Exposed{control, std::move(info)}));
-    if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)) == ExposedProc) {
-        auto* subclass = reinterpret_cast<Subclass*>(GetWindowLongPtrW(control, GWLP_USERDATA));
-        Retire(std::exchange(subclass->exposed, exposed));
-        return;
+    DWORD_PTR old = 0;
+    if (GetWindowSubclass(control, ExposedProc, 0, &old)) {
+        auto* exposed = reinterpret_cast<Exposed*>(old);
+        exposed->info.source = nullptr;
+        exposed->Release();
     }
-    auto* subclass = new Subclass{reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)), exposed};
-    SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(subclass));
-    SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ExposedProc));
+    auto* exposed = new Exposed(control, info);
+    if (!SetWindowSubclass(control, ExposedProc, 0, reinterpret_cast<DWORD_PTR>(exposed))) exposed->Release();
 }
 
 void EndAccessibility() {

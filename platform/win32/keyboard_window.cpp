@@ -41,9 +41,7 @@ Fn User32Function(const char* name) {
 }
 
 int SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    const int dpi = GetDeviceCaps(WindowDc(nullptr).get(), LOGPIXELSY);
     return dpi > 0 ? dpi : 96;
 }
 
@@ -68,9 +66,8 @@ POINT RedTip(HBITMAP colour, int size) {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     std::vector<RGBQUAD> px(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
-    HDC screen = GetDC(nullptr);
-    const int rows = GetDIBits(screen, colour, 0, static_cast<UINT>(size), px.data(), &bi, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
+    const int rows = GetDIBits(WindowDc(nullptr).get(), colour, 0, static_cast<UINT>(size), px.data(), &bi,
+                               DIB_RGB_COLORS);
     if (rows != size) return tip;
     int sx = 0, sy = 0, n = 0;
     for (int y = 0; y < size; ++y)
@@ -86,11 +83,10 @@ POINT RedTip(HBITMAP colour, int size) {
 // would make the button click itself: the keyboard's own Space, landing on the
 // focused Space key while the keyboard is in front, types another Space, for
 // ever. So no key message, whoever sent it, reaches the buttons' procedure.
-WNDPROC buttonProc = nullptr;
-
-LRESULT CALLBACK KeyButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK KeyButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
     if (msg >= WM_KEYFIRST && msg <= WM_KEYLAST) return 0;
-    return CallWindowProcW(buttonProc, hwnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, KeyButtonProc, 0);
+    return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 }  // namespace
@@ -101,6 +97,7 @@ KeyboardWindow::KeyboardWindow(HINSTANCE instance) : instance_(instance) {
 }
 
 KeyboardWindow::~KeyboardWindow() {
+    tooltip_.reset();
     if (hwnd_) DestroyWindow(hwnd_);
 }
 
@@ -204,8 +201,7 @@ void KeyboardWindow::CreateControls() {
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(KeyControlId(k.key))), instance_,
                                     nullptr);
             keyWindows_[e.key] = child;
-            buttonProc = reinterpret_cast<WNDPROC>(
-                SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(KeyButtonProc)));
+            SetWindowSubclass(child, KeyButtonProc, 0, 0);
         } else {
             const LabelDef& l = kLabels[e.label];
             // SS_NOTIFY: a click on a label lands on the label, not on the background below it.
@@ -220,21 +216,32 @@ void KeyboardWindow::CreateControls() {
     LayOut();
 
     // Screen readers hear a key's full name, not its two-line caption, and a light's state.
-    for (std::size_t row = 0; row < kKeys.size(); ++row) {
-        ExposeAccessible(keyWindows_[row],
-                         {WideString(AccessibleName(kKeys[row].key)), ROLE_SYSTEM_PUSHBUTTON,
-                          [this, row] {
-                              return KeyHeld(kKeys[row].key.control, keyColours_[row]) ? STATE_SYSTEM_PRESSED : 0L;
-                          },
-                          {}});
-    }
+    // A key that stays down (a lock or a latch) is a push button shown pressed,
+    // as Windows presents toggle buttons.
+    for (std::size_t row = 0; row < kKeys.size(); ++row)
+        ExposeAccessible(keyWindows_[row], {AccessibleName(kKeys[row].key), ROLE_SYSTEM_PUSHBUTTON, this});
     for (std::size_t i = 0; i < kLabels.size(); ++i) {
-        if (!kLabels[i].isLight) continue;
-        ExposeAccessible(labelWindows_[i],
-                         {WideString(LightAccessibleName(kLabels[i].light)), ROLE_SYSTEM_INDICATOR,
-                          [this, i] { return LightLit(labelColours_[i]) ? STATE_SYSTEM_CHECKED : 0L; },
-                          [this, i] { return WideString(LightValue(LightLit(labelColours_[i]))); }});
+        if (kLabels[i].isLight)
+            ExposeAccessible(labelWindows_[i], {LightAccessibleName(kLabels[i].light), ROLE_SYSTEM_INDICATOR, this});
     }
+}
+
+long KeyboardWindow::ExtraState(HWND control) const {
+    if (const int row = RowOf(control); row >= 0)
+        return KeyHeld(kKeys[row].key.control, keyColours_[row]) ? STATE_SYSTEM_PRESSED : 0L;
+    if (const int i = LabelIndex(control); i >= 0) return LightLit(labelColours_[i]) ? STATE_SYSTEM_CHECKED : 0L;
+    return 0;
+}
+
+std::u16string_view KeyboardWindow::Value(HWND control) const {
+    const int i = LabelIndex(control);
+    return i >= 0 && kLabels[i].isLight ? LightValue(LightLit(labelColours_[i])) : std::u16string_view{};
+}
+
+int KeyboardWindow::LabelIndex(HWND control) const {
+    for (std::size_t i = 0; i < labelWindows_.size(); ++i)
+        if (control && labelWindows_[i] == control) return static_cast<int>(i);
+    return -1;
 }
 
 void KeyboardWindow::LayOut() {
@@ -253,24 +260,18 @@ void KeyboardWindow::LayOut() {
     }
 }
 
-// Created when the pointer first rests on a key, not at start: the common
-// controls library is loaded then, so a keyboard nobody hovers never pays for it.
+// Created when the pointer first rests on a key, not at start: a keyboard
+// nobody hovers never pays for the tooltip control's class and 104 tools.
 // Created after the window went topmost in any case: Wine drops WS_EX_TOPMOST
 // from a window whose tooltip was created before that.
 void KeyboardWindow::CreateTooltips() {
-    HMODULE comctl = LoadLibraryW(L"comctl32.dll");
-    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    if (auto init = comctl ? reinterpret_cast<InitFn>(
-                                 reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")))
-                           : nullptr) {
-        const INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
-        init(&icc);
-    }
-    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_,
-                               nullptr);
+    const INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+    tooltip_.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                   instance_, nullptr));
     // The tooltips name keys in Chinese too: the system's tooltip font may have no CJK glyphs.
-    SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    SendMessageW(tooltip_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     for (std::size_t row = 0; row < kKeys.size(); ++row) {
         std::wstring text = WideString(kKeys[row].tooltip);
         TTTOOLINFOW ti{};
@@ -279,7 +280,7 @@ void KeyboardWindow::CreateTooltips() {
         ti.hwnd = hwnd_;
         ti.uId = reinterpret_cast<UINT_PTR>(keyWindows_[row]);
         ti.lpszText = text.data();  // copied by the control
-        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+        SendMessageW(tooltip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
     }
 }
 
@@ -329,9 +330,9 @@ void KeyboardWindow::RelayToTooltip(const MSG& msg) const {
     const bool move = msg.message == WM_MOUSEMOVE;
     const bool press = msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN ||
                        msg.message == WM_MBUTTONDOWN;
-    if (!move && !(press && IsWindowVisible(tooltip_))) return;
+    if (!move && !(press && IsWindowVisible(tooltip_.get()))) return;
     if (msg.hwnd != hwnd_ && GetParent(msg.hwnd) != hwnd_) return;
-    SendMessageW(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+    SendMessageW(tooltip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
 }
 
 int KeyboardWindow::RowOf(KeyRef key) const { return KeyRow(key); }
@@ -387,8 +388,13 @@ LRESULT KeyboardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         }
         PostQuitMessage(0);
         return 0;
+    case WM_CLOSE:
+        tooltip_.reset();  // closed by its owner, not left to the system
+        break;
     case WM_NCDESTROY: {
-        // The last message: from here on the window is gone and this object no longer hears of it.
+        // The last message: from here on the window is gone and this object no
+        // longer hears of it. Any tooltip still held went with it, as owned windows do.
+        tooltip_.release();
         const HWND gone = std::exchange(hwnd_, nullptr);
         SetWindowLongPtrW(gone, GWLP_USERDATA, 0);
         return DefWindowProcW(gone, msg, wp, lp);
@@ -457,7 +463,7 @@ LRESULT KeyboardWindow::OnDpiChanged(int dpi, const RECT& suggested) {
     }
     for (HWND child : keyWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     for (HWND child : labelWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-    if (tooltip_) SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    if (tooltip_) SendMessageW(tooltip_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     const RECT rc = OuterRect(suggested.left, suggested.top, TwipsToPixels(kClientWidth, dpi_),
                               TwipsToPixels(kClientHeight, dpi_), dpi_);
     SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, rc.right - rc.left, rc.bottom - rc.top,

@@ -12,12 +12,13 @@
 #include "layout/key_table.h"
 #include "layout/labels.h"
 #include "platform/platform.h"
+#include "platform/win32/accessible.h"
 #include "platform/win32/gdi.h"
 #include "window/screen_keyboard.h"
 
 namespace vimbrel {
 
-class KeyboardWindow final : public Platform {
+class KeyboardWindow final : public Platform, private AccessibleSource {
 public:
     explicit KeyboardWindow(HINSTANCE instance);
     ~KeyboardWindow() override;
@@ -79,11 +80,15 @@ private:
     int RowOf(KeyRef key) const;  // row in kKeys, or -1
     int RowOf(HWND control) const;
     HWND LabelWindow(Light light) const;
+    int LabelIndex(HWND control) const;  // row in kLabels, or -1
+    // AccessibleSource: a held key is pressed, a lit light checked and "亮".
+    long ExtraState(HWND control) const override;
+    std::u16string_view Value(HWND control) const override;
     int WindowDpi() const;
 
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;
-    HWND tooltip_ = nullptr;
+    UniqueWindow tooltip_;  // destroyed before the window that owns it
     int dpi_ = 96;
     ScreenKeyboard keyboard_{*this};
     std::array<HWND, kKeys.size()> keyWindows_{};
