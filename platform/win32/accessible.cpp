@@ -8,8 +8,6 @@
 // the control) when the control is destroyed.
 #include "platform/win32/accessible.h"
 
-#include <commctrl.h>
-
 #include <new>
 
 namespace vimbrel {
@@ -324,39 +322,53 @@ LRESULT ClientObject(Exposed* exposed, WPARAM wp) {
     return result > 0 ? result : 0;  // a failure comes back as a negative HRESULT
 }
 
-// The control's subclass holds one reference to its record; the record's id
-// among the control's subclasses is the address of this procedure.
-LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
-    auto* exposed = reinterpret_cast<Exposed*>(data);
+// The control's subclass: its original procedure and one reference to its
+// record, kept in the control's user data (a button or label keeps none of
+// its own there). Through the window procedure rather than SetWindowSubclass,
+// which would load the common controls library at start.
+struct Subclass {
+    WNDPROC original;
+    Exposed* exposed;
+};
+
+LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* subclass = reinterpret_cast<Subclass*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!subclass) return DefWindowProcW(hwnd, msg, wp, lp);
+    const WNDPROC original = subclass->original;
     switch (msg) {
     case WM_GETOBJECT:
         if (static_cast<LONG>(lp) == OBJID_CLIENT) {
-            if (const LRESULT object = ClientObject(exposed, wp)) return object;
+            if (const LRESULT object = ClientObject(subclass->exposed, wp)) return object;
         }
         break;
     case WM_NCDESTROY:
         // Wrappers still held by screen readers keep name and role, and from
         // now on report the standard state and value.
-        RemoveWindowSubclass(hwnd, ExposedProc, 0);
-        exposed->info.source = nullptr;
-        exposed->Release();
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        subclass->exposed->info.source = nullptr;
+        subclass->exposed->Release();
+        delete subclass;
         break;
     }
-    return DefSubclassProc(hwnd, msg, wp, lp);
+    return CallWindowProcW(original, hwnd, msg, wp, lp);
 }
 
 }  // namespace
 
 void ExposeAccessible(HWND control, AccessibleInfo info) {
     if (!control) return;
-    DWORD_PTR old = 0;
-    if (GetWindowSubclass(control, ExposedProc, 0, &old)) {
-        auto* exposed = reinterpret_cast<Exposed*>(old);
-        exposed->info.source = nullptr;
-        exposed->Release();
-    }
     auto* exposed = new Exposed(control, info);
-    if (!SetWindowSubclass(control, ExposedProc, 0, reinterpret_cast<DWORD_PTR>(exposed))) exposed->Release();
+    if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)) == ExposedProc) {
+        auto* subclass = reinterpret_cast<Subclass*>(GetWindowLongPtrW(control, GWLP_USERDATA));
+        subclass->exposed->info.source = nullptr;
+        subclass->exposed->Release();
+        subclass->exposed = exposed;
+        return;
+    }
+    auto* subclass = new Subclass{reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)), exposed};
+    SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(subclass));
+    SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ExposedProc));
 }
 
 void EndAccessibility() {

@@ -95,14 +95,10 @@ void KeyboardWindow::RepressDroppedModifiers(std::uint8_t sending) {
 void KeyboardWindow::SetCaption(KeyRef key, std::u16string_view text) {
     const int row = RowOf(key);
     if (row < 0) return;
-    // A button repaints itself as soon as its text changes. With its redrawing
-    // off meanwhile the key is painted once, with the next paint of the window,
-    // however many captions a click rewrites.
-    HWND button = keyWindows_[row];
-    SendMessageW(button, WM_SETREDRAW, FALSE, 0);
-    SetWindowTextW(button, WideString(text).c_str());
-    SendMessageW(button, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(button, nullptr, FALSE);
+    // The keys' subclass stores the text and invalidates the key rather than
+    // letting the button paint at once: the key is painted once, with the next
+    // paint of the window, however many captions a click rewrites.
+    SetWindowTextW(keyWindows_[row], WideString(text).c_str());
 }
 
 Colour KeyboardWindow::BackColour(KeyRef key) const {
