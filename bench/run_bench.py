@@ -27,7 +27,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import session as sessionlib  # noqa: E402
-from harness import KEYBOARD_CLASS, TARGET_CLASS, parse_line, rss_kib, unix_process  # noqa: E402,F401
+from harness import (KEYBOARD_CLASS, TARGET_CLASS, cpu_ticks, parse_line, rss_kib,  # noqa: E402,F401
+                     unix_process)
 
 FLOOR_CLASS = "VimbrelFloor"
 
@@ -144,13 +145,6 @@ class Samples:
 
     def not_available(self, figure, reason):
         self.missing.setdefault(figure, reason)
-
-
-def cpu_ticks(pid):
-    """utime + stime of every thread of the process, in clock ticks."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])  # fields 14 and 15 of stat(5)
 
 
 def pe_imports(path):

@@ -399,11 +399,14 @@ class Desktop:
     def screenshot(self):
         return Screenshot(self.env)
 
-    def save_screenshot(self, path, rect=None):
-        """The whole screen, or the rectangle, as an image file."""
+    def save_screenshot(self, path, rect=None, enlarge=1):
+        """The whole screen, or the rectangle, as an image file; `enlarge` times
+        larger, each pixel a square."""
         crop = [] if rect is None else ["-crop", "%dx%d+%d+%d" % (rect.width, rect.height, rect.left, rect.top),
                                         "+repage"]
-        subprocess.run(["import", "-window", "root"] + crop + [path], env=self.env, check=True, timeout=30)
+        scale = [] if enlarge == 1 else ["-filter", "point", "-resize", "%d%%" % (100 * enlarge)]
+        subprocess.run(["import", "-window", "root"] + crop + scale + [path], env=self.env, check=True,
+                       timeout=30)
         return path
 
     def predict(self, clicks):
@@ -459,7 +462,9 @@ def settled_keyboard(desktop):
 
 class Run:
     """One case's keyboard and, unless target=False, the target it types into:
-    started fresh, ended at the end whatever happened."""
+    started fresh, ended at the end whatever happened. target="hidden": the
+    target starts first and never shows its window, so the keyboard, started
+    after it, is the foreground window, and the target's hook still logs."""
 
     def __init__(self, desktop, case, target=True):
         self.desktop = desktop
@@ -487,32 +492,34 @@ class Run:
         d.xdotool("mousemove", 1200, 300)
         if os.path.exists(self.log.path):
             os.remove(self.log.path)
-        # The keyboard first: the target started after it takes the foreground.
+        if self.with_target == "hidden":
+            self._start_target(["hidden"])
+        # The keyboard before a target that shows: the target takes the foreground.
         self.keyboard_proc = d.start(d.keyboard_exe, [], os.path.join(self.dir, "vimbrel.out"))
         self.procs.append(self.keyboard_proc)
         Window(d.probe_one("wait", KEYBOARD_CLASS, 20000))
         self.keyboard = settled_keyboard(d)
-        if self.with_target:
+        if self.with_target is True:
             self._start_target()
+            while self.foreground_class() != TARGET_CLASS:
+                check(time.monotonic() < self.target_started + 20, "the target did not take the foreground")
+                time.sleep(0.1)
         self.children = d.children()
         self.log.mark()
         return self
 
-    def _start_target(self):
+    def _start_target(self, args=()):
         d = self.desktop
-        self.target_proc = d.start(d.target_exe, [sessionlib.windows_path(self.log.path)],
+        self.target_started = time.monotonic()
+        self.target_proc = d.start(d.target_exe, [sessionlib.windows_path(self.log.path)] + list(args),
                                    os.path.join(self.dir, "target.out"))
         self.procs.append(self.target_proc)
-        deadline = time.monotonic() + 20
         while not any(line.startswith("ready") for line in self.log.lines()):
-            check(time.monotonic() < deadline, "the target did not start")
+            check(time.monotonic() < self.target_started + 20, "the target did not start")
             check(self.target_proc.poll() is None, "the target exited at start")
             time.sleep(0.1)
         check("hook=1" in next(l for l in self.log.lines() if l.startswith("ready")),
               "the target could not install its keyboard hook")
-        while self.foreground_class() != TARGET_CLASS:
-            check(time.monotonic() < deadline, "the target did not take the foreground")
-            time.sleep(0.1)
 
     def __exit__(self, exc_type, exc, tb):
         d = self.desktop
@@ -572,6 +579,15 @@ class Run:
         return point
 
     # --- driving ---------------------------------------------------------------
+
+    def second_copy(self, timeout):
+        """Starts the keyboard again; its exit code once it ends, as it must within `timeout` s."""
+        second = self.desktop.start(self.desktop.keyboard_exe, [], os.path.join(self.dir, "second.out"))
+        self.procs.append(second)
+        try:
+            return second.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise CaseFailure("the second copy still runs after %d s" % timeout)
 
     def click(self, child, repeat=1):
         x, y = child.rect.centre
@@ -694,6 +710,13 @@ def unix_process(prefix, exe):
             continue
         return int(entry)
     return None
+
+
+def cpu_ticks(pid):
+    """utime + stime of every thread of the process, in clock ticks."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # fields 14 and 15 of stat(5)
 
 
 def rss_kib(pid):

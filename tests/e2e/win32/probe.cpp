@@ -16,6 +16,7 @@
 //   foreground               the foreground window
 //   count CLASS              how many top-level windows have that class
 //   close CLASS              post WM_CLOSE to the first window of that class
+//   minimise                 post SC_MINIMIZE to the keyboard window
 //   invalidate               invalidate the keyboard's whole client area (forces WM_PAINT)
 //   screen                   primary screen size and DPI
 //   cursor                   GetCursorInfo: the pointer shown now and where it is
@@ -523,6 +524,14 @@ Result Close(Args& args) {
     return hwnd ? Result::Ok : Result::Missing;
 }
 
+// As the window's own minimise command does it (SC_MINIMIZE).
+Result Minimise(Args&) {
+    HWND keyboard = Keyboard();
+    const bool posted = keyboard && PostMessageW(keyboard, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    std::printf("minimise ok=%d\n", posted ? 1 : 0);
+    return keyboard ? Result::Ok : Result::Missing;
+}
+
 Result Invalidate(Args&) {
     HWND keyboard = Keyboard();
     const bool done = keyboard && InvalidateRect(keyboard, nullptr, TRUE);
@@ -588,13 +597,13 @@ Result SleepFor(Args& args) {
 Result Stdin(Args&);
 
 constexpr Command kCommands[] = {
-    {L"keyboard", KeyboardWindow}, {L"window", Window},         {L"wait", Wait},
-    {L"children", Children},       {L"child", Child},           {L"foreground", Foreground},
-    {L"count", Count},             {L"close", Close},           {L"invalidate", Invalidate},
-    {L"screen", Screen},           {L"cursor", Cursor},         {L"windows", Windows},
-    {L"dialog", Dialog},           {L"menu", Menu},             {L"tooltip", Tooltip},
-    {L"pointerwindow", PointerWindow}, {L"refmenu", RefMenu},   {L"sleep", SleepFor},
-    {L"stdin", Stdin},
+    {L"keyboard", KeyboardWindow},     {L"window", Window},       {L"wait", Wait},
+    {L"children", Children},           {L"child", Child},         {L"foreground", Foreground},
+    {L"count", Count},                 {L"close", Close},         {L"minimise", Minimise},
+    {L"invalidate", Invalidate},       {L"screen", Screen},       {L"cursor", Cursor},
+    {L"windows", Windows},             {L"dialog", Dialog},       {L"menu", Menu},
+    {L"tooltip", Tooltip},             {L"pointerwindow", PointerWindow}, {L"refmenu", RefMenu},
+    {L"sleep", SleepFor},              {L"stdin", Stdin},
 };
 
 const Command* Find(const std::wstring& name) {

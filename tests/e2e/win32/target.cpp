@@ -3,7 +3,8 @@
 // counter reading at which it reached the hooks, and every character and focus
 // change its window receives, to a log.
 //
-// Usage: target.exe <log file>
+// Usage: target.exe <log file> [hidden]
+// "hidden": the window is never shown, so the hook logs while another program is in front.
 //
 // Log lines, flushed one by one so the driver can follow the file while we run:
 //   ready hwnd=0x... hook=1 freq=10000000    window shown, hook installed, counter frequency
@@ -114,6 +115,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv || argc < 2) return 2;
     log_ = _wfopen(argv[1], L"ab");
+    const bool hidden = argc > 2 && lstrcmpiW(argv[2], L"hidden") == 0;
     LocalFree(argv);
     if (!log_) return 3;
 
@@ -122,10 +124,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     HWND hwnd = app::CreateTopLevel(0, kClassName, kClassName, WS_OVERLAPPEDWINDOW, {40, 40, 460, 280});
     if (!hwnd) return 4;
     hook_ = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHook, instance, 0);
-    ShowWindow(hwnd, SW_SHOW);
-    UpdateWindow(hwnd);
-    SetForegroundWindow(hwnd);
-    SetFocus(hwnd);
+    if (!hidden) {
+        ShowWindow(hwnd, SW_SHOW);
+        UpdateWindow(hwnd);
+        SetForegroundWindow(hwnd);
+        SetFocus(hwnd);
+    }
     LARGE_INTEGER freq;
     QueryPerformanceFrequency(&freq);
     LogLine("ready hwnd=0x%lx hook=%d freq=%lld", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(hwnd)),
