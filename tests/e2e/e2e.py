@@ -23,6 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import session as sessionlib  # noqa: E402
+import native_cases  # noqa: E402
 
 KEYBOARD_CLASS = "ScreenKeyboard"
 KEYBOARD_TITLE = "VimbrelV9.9.9"
@@ -1276,6 +1277,7 @@ CASES = {
     "pointers": case_pointers,
     "tooltip": case_tooltip,
     "accessibility": case_accessibility,
+    **native_cases.cases(CaseFailure),
 }
 
 
