@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <gdk/gdkx.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -270,10 +271,27 @@ gboolean GtkKeyboard::OnLabelDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
     return TRUE;
 }
 
-// Every draw puts the window back at the bottom centre, as every paint does on Windows.
-gboolean GtkKeyboard::OnWindowDraw(GtkWidget*, cairo_t*, GtkKeyboard* self) {
-    if (!self->iconified_) self->keyboard_.Form_Paint();
+// Every draw of the background puts the window back at the bottom centre, as
+// every paint of it does on Windows. A key or a light that redraws itself (a
+// click, a caption) draws no background: the window stays where it was dragged.
+gboolean GtkKeyboard::OnWindowDraw(GtkWidget*, cairo_t* cr, GtkKeyboard* self) {
+    if (!self->iconified_ && !self->OnlyControlsIn(cr)) self->keyboard_.Form_Paint();
     return FALSE;
+}
+
+bool GtkKeyboard::OnlyControlsIn(cairo_t* cr) const {
+    cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
+    bool only = clip->status == CAIRO_STATUS_SUCCESS && clip->num_rectangles > 0;
+    for (int i = 0; only && i < clip->num_rectangles; ++i) {
+        const cairo_rectangle_t& c = clip->rectangles[i];
+        auto covers = [&c](const PixelRect& r) {
+            return c.x >= r.left && c.y >= r.top && c.x + c.width <= r.right && c.y + c.height <= r.bottom;
+        };
+        only = std::any_of(keyRects_.begin(), keyRects_.end(), covers) ||
+               std::any_of(labelRects_.begin(), labelRects_.end(), covers);
+    }
+    cairo_rectangle_list_destroy(clip);
+    return only;
 }
 
 bool GtkKeyboard::OverControl(double x, double y) const {
@@ -521,6 +539,8 @@ void GtkKeyboard::ShowMessage(std::u16string_view title, std::u16string_view tex
     GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
                                                GTK_BUTTONS_OK, "%s", Utf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), Utf8(title).c_str());
+    // Over the middle of the screen: centred over a keyboard at the bottom, it would hang off the screen.
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_widget_show(dialog);
     gtk_window_present_with_time(GTK_WINDOW(dialog), eventTime_);
     gtk_dialog_run(GTK_DIALOG(dialog));

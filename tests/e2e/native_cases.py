@@ -204,6 +204,8 @@ class Native:
 
     def click(self, *keys, button=1):
         """Clicks each key (or (x, y) point) in turn, in one run of xdotool."""
+        if not keys:
+            return
         argv = ["xdotool"]
         for key in keys:
             x, y = key if isinstance(key[0], int) else self.point(key)
@@ -383,16 +385,43 @@ def _wm_state(n):
     return match.group(1) if match else None
 
 
+def bottom_centre(n, dpi=96):
+    """Where the client area belongs: the frame centred, 450 twips above the screen's bottom."""
+    out = n.run("xwininfo", "-id", n.window).stdout
+    width, height = (int(re.search(name + r": (\d+)", out).group(1)) for name in ("Width", "Height"))
+    extents = re.search(r"= (\d+), (\d+), (\d+), (\d+)", n.run("xprop", "-id", n.window, "_NET_FRAME_EXTENTS").stdout)
+    check(extents, "the window manager gave no frame extents")
+    left, right, top, bottom = map(int, extents.groups())
+    outer_w, outer_h = width + left + right, height + top + bottom
+    return (pixels(1280 * 1440 / dpi / 2 - outer_w * 1440 / dpi / 2, dpi) + left,
+            pixels(1024 * 1440 / dpi - outer_h * 1440 / dpi - 450, dpi) + top)
+
+
 def case_one_per_display(desktop):
-    """A second start ends at once with 0; an iconified first keyboard comes back, without the focus."""
+    """Dragged by its background the keyboard moves, and a click on a key leaves it there;
+    a second start ends at once with 0, and brings the first back from the minimised
+    state, without the focus, at the bottom centre again."""
     with Native(desktop, "native_one_per_display") as n:
         n.start_keyboard()
         n.start_target()
+        check(n.origin == bottom_centre(n), "at start at %r, not at the bottom centre %r" % (n.origin, bottom_centre(n)))
+        x, y = n.background()
+        n.run("xdotool", "mousemove", x, y, "mousedown", 1, "sleep", 0.2, "mousemove", x + 20, y - 20, "sleep", 0.2,
+              "mousemove", x - 100, y - 300, "sleep", 0.3, "mouseup", 1)
+        moved = (n.origin[0] - 100, n.origin[1] - 300)
+        wait_for("the drag to move the keyboard to %r (at %r)" % (moved, n.client_origin()),
+                 lambda: n.client_origin() == moved)
+        n.origin = moved
+        n.click(("SKB", 65))
+        time.sleep(0.5)
+        check(n.client_origin() == moved, "a click on a key moved the dragged keyboard to %r" % (n.client_origin(),))
         n.run("xdotool", "windowminimize", n.window)
         wait_for("the keyboard to be iconified", lambda: _wm_state(n) == "Iconic")
         second = subprocess.run([n.keyboard_exe], env=n.env, capture_output=True, timeout=10)
         check(second.returncode == 0, "the second start exited with %d" % second.returncode)
         wait_for("the first keyboard to come back", lambda: _wm_state(n) == "Normal")
+        wait_for("the keyboard at the bottom centre again (at %r)" % (n.client_origin(),),
+                 lambda: n.client_origin() == bottom_centre(n))
         check(len(n.run("xdotool", "search", "--name", "^%s$" % re.escape(TITLE)).stdout.split()) == 1,
               "more than one keyboard window")
         check_focus_kept(n, "restoring the keyboard")
@@ -432,17 +461,18 @@ def _geometry_problems(n, dpi, scale=1):
         if corners != (EDGE_LIGHT, EDGE_DARK):
             problems.append("%s(%d): edge corners %r, expected the raised edge at (%d,%d)-(%d,%d)"
                             % (key + (corners, l, t, r, b)))
-    # The frame sits at the bottom centre, 450 twips above the screen's bottom edge.
-    extents = re.search(r"= (\d+), (\d+), (\d+), (\d+)",
-                        n.run("xprop", "-id", n.window, "_NET_FRAME_EXTENTS").stdout)
-    if extents and scale == 1:
-        fl, fr, ft, fb = map(int, extents.groups())
-        outer_w, outer_h = got[0] + fl + fr, got[1] + ft + fb
-        screen_w, screen_h = 1280, 1024
-        want = (pixels(screen_w * 1440 / dpi / 2 - outer_w * 1440 / dpi / 2, dpi),
-                pixels(screen_h * 1440 / dpi - outer_h * 1440 / dpi - 450, dpi))
-        if (x0 - fl, y0 - ft) != want:
-            problems.append("frame at %r, expected the bottom centre %r" % ((x0 - fl, y0 - ft), want))
+    # The lit Num Lock light and the white text under it, inside their rectangles
+    # (anti-aliased: near their colours).
+    for name, colour in (("数字灯", (224, 255, 0)), ("Label1", (255, 255, 255))):
+        left, top, w, h = LAYOUT[(name, 0)]
+        rows = shot[pixels(top, dpi) * scale + y0 - sy:pixels(top + h, dpi) * scale + y0 - sy]
+        inside = sum(1 for row in rows
+                     for p in row[pixels(left, dpi) * scale + x0 - sx:pixels(left + w, dpi) * scale + x0 - sx]
+                     if max(abs(a - b) for a, b in zip(p, colour)) < 24)
+        if inside < 4 * scale * scale:
+            problems.append("%s: %d pixels of %r in its rectangle" % (name, inside, colour))
+    if scale == 1 and n.origin != bottom_centre(n, dpi):
+        problems.append("client area at %r, expected the bottom centre %r" % (n.origin, bottom_centre(n, dpi)))
     return problems
 
 
@@ -461,6 +491,168 @@ def case_geometry(desktop):
         check(not problems, "\n".join(problems))
 
 
+# A screen reader's view of the keyboard, read through AT-SPI in a Python of its own
+# (pyatspi connects to the session's bus when it is imported): one JSON list of
+# [role, name, checked, description] per object of the application, tree order.
+_ATSPI_DUMP = """
+import json, pyatspi
+found = []
+def walk(o):
+    for c in o:
+        if c is None:
+            continue
+        found.append([c.getRoleName(), c.name, c.getState().contains(pyatspi.STATE_CHECKED), c.description])
+        walk(c)
+for app in pyatspi.Registry.getDesktop(0):
+    if app is not None and app.name == "vimbrel":
+        walk(app)
+print(json.dumps(found))
+"""
+
+
+def screen_reader_view(n):
+    import json
+    out = n.run("/usr/bin/python3", "-c", _ATSPI_DUMP)
+    check(out.returncode == 0, "reading AT-SPI failed: %s" % out.stderr[-500:])
+    return json.loads(out.stdout)
+
+
+def _tooltips():
+    with open(os.path.join(SOURCE_DIR, "layout", "key_table.h"), encoding="utf-8") as f:
+        rows = re.findall(r'\{\{Control::(\w+)(?:,\s*(\d+))?\},\s*u"(?:[^"\\]|\\.)*",\s*u"((?:[^"\\]|\\.)*)"', f.read())
+    return {(c, int(i or 0)): re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), t)
+            for c, i, t in rows}
+
+
+LATCHING = {"大写锁", "数字锁", "卷轴锁", "徽标", "转换", "控制", "换档"}
+
+
+def case_accessibility(desktop):
+    """Screen readers see every key as a push button, or a toggle button for the locks and
+    modifiers, named by its tooltip; a lock that is on or a latched modifier is checked;
+    the lights 数字灯, 大写灯 and 卷轴灯 report whether they are lit."""
+    from collections import Counter
+    with Native(desktop, "native_accessibility") as n:
+        n.start_keyboard()
+        tooltips = _tooltips()
+
+        def expected(held, lit):
+            keys = Counter(("toggle button" if c in LATCHING else "push button", tooltips[(c, i)], (c, i) in held)
+                           for c, i in KEYS)
+            lights = Counter(("check box", name, name in lit) for name in ("数字灯", "大写灯", "卷轴灯"))
+            return keys + lights
+
+        problems = []
+        for clicks, held, lit in (((), {("数字锁", 0)}, {"数字灯"}),
+                                  ((("换档", 161), ("大写锁", 0), ("数字锁", 0)),
+                                   {("换档", 161), ("大写锁", 0)}, {"大写灯"})):
+            n.click(*clicks)
+            time.sleep(0.3)
+            seen = Counter((role, name, checked) for role, name, checked, _ in screen_reader_view(n)
+                           if role in ("push button", "toggle button", "check box"))
+            want = expected(held, lit)
+            if seen != want:
+                problems.append("after %r: missing %r, unexpected %r" % (clicks, want - seen, seen - want))
+        check(not problems, "\n".join(problems))
+
+
+def case_pointers_tooltips(desktop):
+    """F4 shows the left index finger, F5 the right index finger, each with its hot spot on
+    the red tip; the background shows neither; resting on a key shows its tooltip."""
+    import e2e
+    e2e.CaseFailure = Failure
+    with Native(desktop, "native_pointers_tooltips") as n:
+        n.start_keyboard()
+        problems = []
+        for key, name in ((("SKB", 115), "left_index"), (("SKB", 116), "right_index")):
+            icon = e2e.read_icon(os.path.join(SOURCE_DIR, "assets", "finger_%s.ico" % name))
+            n.run("xdotool", "mousemove", *n.point(key))
+            image = wait_for("the pointer %s" % name, lambda: (lambda i: i if e2e.icon_pointer_problem(icon, i) is None
+                             else None)(e2e.read_pointer(n.env["DISPLAY"])), timeout=2)
+            if icon[(image.xhot, image.yhot)] != (255, 0, 0):
+                problems.append("over %r the hot spot (%d,%d) is not on the red tip" % (key, image.xhot, image.yhot))
+        n.run("xdotool", "mousemove", *n.background())
+        time.sleep(0.3)
+        background = e2e.read_pointer(n.env["DISPLAY"])
+        n.run("xdotool", "mousemove", 5, 5)
+        time.sleep(0.3)
+        if background == e2e.read_pointer(n.env["DISPLAY"]) or (background.width, background.height) == (32, 32):
+            problems.append("over the background the pointer is %r, not the move pointer" % background)
+        x, y = n.point(("SKB", 65))
+        n.run("xdotool", "mousemove", x, y, "sleep", 0.1, "mousemove", x + 1, y + 1)
+        wait_for("a tooltip window beside the pointer", lambda: _tooltip_near(n, x, y), timeout=3)
+        # Its text is the key's, which GTK also gives screen readers as the key's description.
+        if not any(o[:2] == ["push button", "a 或 A"] and o[3] == "a 或 A" for o in screen_reader_view(n)):
+            problems.append("the key A has no tooltip 'a 或 A'")
+        check(not problems, "\n".join(problems))
+
+
+def _tooltip_near(n, x, y):
+    """A mapped tooltip window within 64 pixels of (x, y)."""
+    for line in n.run("xwininfo", "-root", "-children").stdout.splitlines():
+        match = re.match(r"\s+(0x[0-9a-f]+) .*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", line)
+        if not match:
+            continue
+        w, h, left, top = map(int, match.groups()[1:])
+        if w < 4 or left - 64 > x or left + w + 64 < x or top - 64 > y or top + h + 64 < y:
+            continue
+        if ("TOOLTIP" in n.run("xprop", "-id", match.group(1), "_NET_WM_WINDOW_TYPE").stdout
+                and "IsViewable" in n.run("xwininfo", "-id", match.group(1)).stdout):
+            return match.group(1)
+    return None
+
+
+def case_menu(desktop):
+    """A right press on the background opens the menu of four items; a chosen message opens
+    with the focus and, closed, gives it back to the target; 最新版本 minimises the
+    keyboard and hands the download address to xdg-open."""
+    with Native(desktop, "native_menu") as n:
+        n.start_keyboard(PATH="%s:%s" % (n.dir, n.env["PATH"]))
+        n.start_target()
+        with open(os.path.join(n.dir, "xdg-open"), "w") as f:
+            f.write("#!/bin/sh\necho \"$@\" > %s/opened\n" % n.dir)
+        os.chmod(os.path.join(n.dir, "xdg-open"), 0o755)
+        n.click(n.background(), button=3)
+        items = wait_for("the menu", lambda: [o[1] for o in screen_reader_view(n) if o[0] == "menu item"] or None)
+        check(items == ["关于软件", "版本信息", "编程语言", "最新版本"], "menu items %r" % items)
+        n.run("xdotool", "key", "Down", "Down", "Return")
+        wait_for("the message 版本信息 with the focus", lambda: (lambda w: w if w and n.focus() == w else None)(
+            n.find_window("版本信息")))
+        texts = [o[1] for o in screen_reader_view(n) if o[0] == "label"]
+        check("Vimbrel\n版本：V9.9.9\n2013年11月12日13时14分15秒" in texts, "the message reads %r" % texts)
+        n.run("xdotool", "key", "Return")
+        wait_for("the message to close", lambda: n.find_window("版本信息") is None)
+        wait_for("the focus back on the target", lambda: n.focus() == n.target_window)
+        check_focus_kept(n, "closing the message")
+        n.click(n.background(), button=3)
+        wait_for("the menu", lambda: any(o[0] == "menu item" for o in screen_reader_view(n)))
+        n.run("xdotool", "key", "Up", "Return")
+        wait_for("the keyboard minimised", lambda: _wm_state(n) == "Iconic")
+        opened = os.path.join(n.dir, "opened")
+        wait_for("xdg-open to run", lambda: os.path.exists(opened))
+        with open(opened) as f:
+            check(f.read().strip() == "https://vimbrel.example.org/pelorin.exe", "xdg-open was given another address")
+        check_focus_kept(n, "the latest-version command")
+
+
+def case_xterm(desktop):
+    """A real client: clicks type an exact line into `cat` in xterm, then Ctrl+D ends it."""
+    with Native(desktop, "native_xterm") as n:
+        n.start_keyboard()
+        out = os.path.join(n.dir, "typed.txt")
+        xterm = n.spawn(["xterm", "-e", "sh", "-c", "cat > %s" % out], "xterm")
+        wait_for("xterm", lambda: n.run("xdotool", "search", "--onlyvisible", "--class", "xterm").stdout.split())
+        time.sleep(0.5)
+        shift, ctrl = ("换档", 160), ("控制", 162)
+        n.click(("SKB", 65), shift, ("SKB", 65), ("SKB", 49), shift, ("SKB", 49), ("SKB", 186), ("SKB", 219),
+                ("小键盘", 103), ("SKB", 32), ("SKB", 76), ("小回车", 0), ctrl, ("SKB", 68), ctrl)
+        wait_for("xterm to end", lambda: xterm.poll() is not None)
+        with open(out, encoding="utf-8", errors="replace") as f:
+            typed = f.read()
+        check(typed == "aA!1;[7 l\n", "cat received %r" % typed)
+        check(n.keys_down() == "none", "keys left down: %s" % n.keys_down())
+
+
 CASES = {
     "native_typing": case_typing,
     "native_focus_xfwm4": case_focus_xfwm4,
@@ -470,6 +662,10 @@ CASES = {
     "native_ways_out": case_ways_out,
     "native_one_per_display": case_one_per_display,
     "native_geometry": case_geometry,
+    "native_accessibility": case_accessibility,
+    "native_pointers_tooltips": case_pointers_tooltips,
+    "native_menu": case_menu,
+    "native_xterm": case_xterm,
 }
 
 
