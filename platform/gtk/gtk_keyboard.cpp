@@ -24,9 +24,11 @@ constexpr Twips kDesignClientLeft = 3675;
 constexpr Twips kDesignClientTop = 4485;
 
 // The buttons are drawn here, not by the theme: no padding, border or
-// minimum size of the theme's may change their places and sizes.
+// minimum size of the theme's may change their places and sizes, and none of
+// its transitions may redraw them frame after frame when their state changes.
 constexpr char kCss[] =
     "window.vimbrel { background-color: #C0C0C0; }\n"
+    "window.vimbrel, window.vimbrel * { transition: none; animation: none; }\n"
     "button.vimbrel-key { padding: 0; margin: 0; border-width: 0; min-width: 0; min-height: 0;"
     " box-shadow: none; outline-width: 0; }\n";
 
@@ -273,25 +275,49 @@ gboolean GtkKeyboard::OnLabelDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
 
 // Every draw of the background puts the window back at the bottom centre, as
 // every paint of it does on Windows. A key or a light that redraws itself (a
-// click, a caption) draws no background: the window stays where it was dragged.
+// click, a caption) draws no background, and neither does what a tooltip or
+// the menu uncovers as it closes (on Windows they save what lies under them):
+// the window stays where it was dragged.
 gboolean GtkKeyboard::OnWindowDraw(GtkWidget*, cairo_t* cr, GtkKeyboard* self) {
-    if (!self->iconified_ && !self->OnlyControlsIn(cr)) self->keyboard_.Form_Paint();
+    if (!self->iconified_ && self->BackgroundIn(cr)) self->keyboard_.Form_Paint();
     return FALSE;
 }
 
-bool GtkKeyboard::OnlyControlsIn(cairo_t* cr) const {
+bool GtkKeyboard::BackgroundIn(cairo_t* cr) const {
     cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
-    bool only = clip->status == CAIRO_STATUS_SUCCESS && clip->num_rectangles > 0;
-    for (int i = 0; only && i < clip->num_rectangles; ++i) {
+    if (clip->status != CAIRO_STATUS_SUCCESS) {
+        cairo_rectangle_list_destroy(clip);
+        return true;
+    }
+    cairo_region_t* drawn = cairo_region_create();
+    for (int i = 0; i < clip->num_rectangles; ++i) {
         const cairo_rectangle_t& c = clip->rectangles[i];
-        auto covers = [&c](const PixelRect& r) {
-            return c.x >= r.left && c.y >= r.top && c.x + c.width <= r.right && c.y + c.height <= r.bottom;
-        };
-        only = std::any_of(keyRects_.begin(), keyRects_.end(), covers) ||
-               std::any_of(labelRects_.begin(), labelRects_.end(), covers);
+        const cairo_rectangle_int_t r{static_cast<int>(c.x), static_cast<int>(c.y), static_cast<int>(c.width + 0.5),
+                                      static_cast<int>(c.height + 0.5)};
+        cairo_region_union_rectangle(drawn, &r);
     }
     cairo_rectangle_list_destroy(clip);
-    return only;
+    auto remove = [drawn](int x, int y, int w, int h) {
+        const cairo_rectangle_int_t r{x, y, w, h};
+        cairo_region_subtract_rectangle(drawn, &r);
+    };
+    for (const PixelRect& r : keyRects_) remove(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    for (const PixelRect& r : labelRects_) remove(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    // Our own pop-up windows, shown or hidden since: tooltips and the menu.
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(gtk_widget_get_window(window_), &ox, &oy);
+    GList* toplevels = gdk_screen_get_toplevel_windows(gdk_screen_get_default());
+    for (GList* t = toplevels; t; t = t->next) {
+        auto* popup = static_cast<GdkWindow*>(t->data);
+        if (gdk_window_get_window_type(popup) != GDK_WINDOW_TEMP) continue;
+        int px = 0, py = 0;
+        gdk_window_get_origin(popup, &px, &py);
+        remove(px - ox, py - oy, gdk_window_get_width(popup), gdk_window_get_height(popup));
+    }
+    g_list_free(toplevels);
+    const bool background = !cairo_region_is_empty(drawn);
+    cairo_region_destroy(drawn);
+    return background;
 }
 
 bool GtkKeyboard::OverControl(double x, double y) const {
@@ -428,10 +454,14 @@ void GtkKeyboard::SetLightColour(Light light, Colour colour) {
 
 void GtkKeyboard::Show() { gtk_widget_show_all(window_); }
 
-// The keep-above band, and on top within it; nothing is activated.
+// The keep-above band, and on top within it; nothing is activated. The band
+// is asked for only when the window is not in it: each request changes the
+// window's state, and some window managers answer it with a redraw, which
+// would ask again.
 void GtkKeyboard::StayOnTop() {
-    gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
-    if (GdkWindow* gw = gtk_widget_get_window(window_); gw && gtk_widget_get_mapped(window_)) gdk_window_raise(gw);
+    GdkWindow* gw = gtk_widget_get_window(window_);
+    if (!gw || !(gdk_window_get_state(gw) & GDK_WINDOW_STATE_ABOVE)) gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
+    if (gw && gtk_widget_get_mapped(window_)) gdk_window_raise(gw);
 }
 
 // Done before the window was first shown, so that it never takes the focus at

@@ -75,7 +75,7 @@ private:
     void CreateControls();
     void MoveFocusTo(int row);
     bool OverControl(double x, double y) const;  // a key or a label covers this client point
-    bool OnlyControlsIn(cairo_t* cr) const;      // the draw covers keys and labels, no background
+    bool BackgroundIn(cairo_t* cr) const;        // the draw shows background of the window's own
     GdkRectangle Frame() const;
     void MoveFrame(int x, int y);
     GdkCursor* FingerCursor(Finger finger);

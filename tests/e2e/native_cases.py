@@ -398,7 +398,8 @@ def bottom_centre(n, dpi=96):
 
 
 def case_one_per_display(desktop):
-    """Dragged by its background the keyboard moves, and a click on a key leaves it there;
+    """Dragged by its background the keyboard moves, and a click on a key or a tooltip
+    that comes and goes leaves it there;
     a second start ends at once with 0, and brings the first back from the minimised
     state, without the focus, at the bottom centre again."""
     with Native(desktop, "native_one_per_display") as n:
@@ -413,8 +414,11 @@ def case_one_per_display(desktop):
                  lambda: n.client_origin() == moved)
         n.origin = moved
         n.click(("SKB", 65))
-        time.sleep(0.5)
-        check(n.client_origin() == moved, "a click on a key moved the dragged keyboard to %r" % (n.client_origin(),))
+        n.run("xdotool", "mousemove", *n.point(("SKB", 66)))
+        wait_for("the tooltip of B", lambda: _tooltip_near(n, *n.point(("SKB", 66))), timeout=3)
+        n.run("xdotool", "mousemove", 5, 5, "sleep", 0.5)
+        check(n.client_origin() == moved, "a click on a key or a tooltip moved the dragged keyboard to %r"
+              % (n.client_origin(),))
         n.run("xdotool", "windowminimize", n.window)
         wait_for("the keyboard to be iconified", lambda: _wm_state(n) == "Iconic")
         second = subprocess.run([n.keyboard_exe], env=n.env, capture_output=True, timeout=10)
