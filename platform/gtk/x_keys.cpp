@@ -12,11 +12,26 @@
 #include <algorithm>
 #include <utility>
 
+#include "captions/caption_tables.h"
+#include "layout/key_table.h"
 #include "platform/gtk/keysyms.h"
+#include "window/controls.h"
 
 namespace vimbrel {
 
 namespace {
+
+// Every code an array element sends, and every editing key the keypad
+// translates to, has its keysym. (The single buttons' codes are the locks'
+// and the keypad Enter's and Applications key's own.)
+constexpr bool EveryCodeHasAKeysym() {
+    for (const KeyDef& k : kKeys)
+        if (ControlInfo(k.key.control).isArray && KeysymOf(static_cast<std::uint8_t>(k.key.index)) == 0) return false;
+    for (const KeypadFunction& f : kKeypadFunctions)
+        if (f.editingKey != 0 && KeysymOf(static_cast<std::uint8_t>(f.editingKey)) == 0) return false;
+    return true;
+}
+static_assert(EveryCodeHasAKeysym());
 
 XKeys* g_keys = nullptr;  // for the rescue after the connection is lost
 

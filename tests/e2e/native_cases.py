@@ -314,12 +314,20 @@ def case_modifiers(desktop):
         check(n.keys_down() == "none", "keys left down: %s" % n.keys_down())
 
 
-def case_numlock_keypad(desktop):
-    """With X's Num Lock off and the keyboard's lit, keypad 7 types 7; after one click
-    on Num Lock it sends Home, after a second one 7 again."""
-    with Native(desktop, "native_numlock_keypad") as n:
+def case_locks_keypad(desktop):
+    """Caps Lock and Scroll Lock send their keysyms and X's locks follow. With X's Num Lock
+    off and the keyboard's lit, keypad 7 types 7; after one click on Num Lock it sends
+    Home, after a second one 7 again."""
+    with Native(desktop, "native_locks_keypad") as n:
         n.start_keyboard()
         n.start_target()
+        caps, scroll = ("大写锁", 0), ("卷轴锁", 0)
+        n.click(caps, ("SKB", 65), caps, ("SKB", 65), scroll, scroll)
+        check(brief(n.key_events(12)) == "+Caps_Lock/0x0 -Caps_Lock/0x2 +A/0x2 -A/0x2 +Caps_Lock/0x2 "
+                                          "-Caps_Lock/0x2 +a/0x0 -a/0x0 +Scroll_Lock/0x0 -Scroll_Lock/0x0 "
+                                          "+Scroll_Lock/0x0 -Scroll_Lock/0x0",
+              "Caps Lock, A, Caps Lock, A, Scroll Lock twice: %s" % brief(n.key_events(12)))
+        n.mark()
         seven, numlock = ("小键盘", 103), ("数字锁", 0)
         n.click(seven, numlock, seven, numlock, seven)
         events = n.key_events(10)
@@ -661,7 +669,7 @@ CASES = {
     "native_typing": case_typing,
     "native_focus_xfwm4": case_focus_xfwm4,
     "native_modifiers": case_modifiers,
-    "native_numlock_keypad": case_numlock_keypad,
+    "native_locks_keypad": case_locks_keypad,
     "native_foreign_layout": case_foreign_layout,
     "native_ways_out": case_ways_out,
     "native_one_per_display": case_one_per_display,
