@@ -28,6 +28,7 @@ struct OleFunctions {
     decltype(&::CreateStdAccessibleObject) createStdAccessibleObject = nullptr;
     decltype(&::LresultFromObject) lresultFromObject = nullptr;
     decltype(&::CoInitializeEx) coInitializeEx = nullptr;
+    decltype(&::CoUninitialize) coUninitialize = nullptr;
     bool complete = false;
 };
 
@@ -50,13 +51,17 @@ const OleFunctions& Ole() {
         Load(oleacc, "CreateStdAccessibleObject", f.createStdAccessibleObject);
         Load(oleacc, "LresultFromObject", f.lresultFromObject);
         Load(ole, "CoInitializeEx", f.coInitializeEx);
+        Load(ole, "CoUninitialize", f.coUninitialize);
         f.complete = f.sysAllocStringLen && f.variantClear && f.loadRegTypeLib && f.dispGetIDsOfNames &&
                      f.dispInvoke && f.createStdAccessibleObject &&
-                     f.lresultFromObject && f.coInitializeEx;
+                     f.lresultFromObject && f.coInitializeEx && f.coUninitialize;
         return f;
     }();
     return functions;
 }
+
+// The COM apartment this thread entered for the screen readers, left at exit.
+bool comEntered = false;
 
 void VariantEmpty(VARIANT* v) { v->vt = VT_EMPTY; }
 
@@ -98,8 +103,10 @@ public:
         } else if (IsEqualIID(riid, IID_IOleWindow)) {
             *object = static_cast<IOleWindow*>(this);
         } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+            // Whatever else the standard object offers (IServiceProvider,
+            // IAccIdentity, IEnumVARIANT): UI Automation clients find the
+            // control's runtime id through them.
+            return standard_->QueryInterface(riid, object);
         }
         AddRef();
         return S_OK;
@@ -275,10 +282,15 @@ LRESULT ClientObject(const std::shared_ptr<Exposed>& exposed, WPARAM wp) {
     LRESULT result = ole.lresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
     // Marshalling the object to the screen reader's process needs a COM
     // apartment on this thread. The input method's start-up usually made one
-    // already; otherwise the thread gets one here, for the rest of its life.
+    // already; otherwise the thread enters one here, once, and leaves it at
+    // exit (EndAccessibility).
     if (result == static_cast<LRESULT>(CO_E_NOTINITIALIZED) &&
-        SUCCEEDED(ole.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        SUCCEEDED(ole.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        if (comEntered)
+            ole.coUninitialize();  // someone left ours: keep one entry, not one per question
+        comEntered = true;
         result = ole.lresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
+    }
     proxy->Release();
     return result > 0 ? result : 0;  // a failure comes back as a negative HRESULT
 }
@@ -332,6 +344,12 @@ void ExposeAccessible(HWND control, AccessibleInfo info) {
     auto* subclass = new Subclass{reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)), exposed};
     SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(subclass));
     SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ExposedProc));
+}
+
+void EndAccessibility() {
+    if (!comEntered) return;
+    comEntered = false;
+    Ole().coUninitialize();
 }
 
 void AccessibleStateChanged(HWND control) {

@@ -25,6 +25,10 @@ struct AccessibleInfo {
 // WM_NCDESTROY.
 void ExposeAccessible(HWND control, AccessibleInfo info);
 
+// At exit, on the thread of the exposed controls, once they are destroyed:
+// leaves the COM apartment the thread entered to answer screen readers, if any.
+void EndAccessibility();
+
 // Tell listening screen readers that what the state or the value function
 // returns for the control has changed.
 void AccessibleStateChanged(HWND control);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/unique_handle.h"
 
 namespace vimbrel {
@@ -61,24 +63,24 @@ private:
     HGDIOBJ old_;
 };
 
-// One solid brush per colour, kept for the window's life: only five colours ever appear.
+// One solid brush per colour, kept until the window is gone: a brush handed to
+// the system (a label's background from WM_CTLCOLORSTATIC) may be used by it at
+// any later paint, so none is ever replaced. Only a handful of colours appear.
 class BrushCache {
 public:
     HBRUSH For(COLORREF colour) {
         for (auto& e : entries_)
             if (e.colour == colour) return static_cast<HBRUSH>(e.brush.get());
-        entries_[count_ % kSlots] = {colour, UniqueGdiObject(CreateSolidBrush(colour))};
-        return static_cast<HBRUSH>(entries_[count_++ % kSlots].brush.get());
+        entries_.push_back({colour, UniqueGdiObject(CreateSolidBrush(colour))});
+        return static_cast<HBRUSH>(entries_.back().brush.get());
     }
 
 private:
-    static constexpr int kSlots = 8;
     struct Entry {
-        COLORREF colour = CLR_INVALID;
+        COLORREF colour;
         UniqueGdiObject brush;
     };
-    Entry entries_[kSlots];
-    int count_ = 0;
+    std::vector<Entry> entries_;
 };
 
 // One off-screen surface for drawing a control before it is copied to the

@@ -56,29 +56,41 @@ RECT OuterRect(int clientLeft, int clientTop, int clientWidth, int clientHeight,
     return rc;
 }
 
-// The centre of the red pixels of a pointer image: the finger tip that strikes.
-POINT RedTip(HBITMAP colour) {
-    POINT tip{16, 8};
+// The centre of the red pixels of a pointer image of size x size pixels: the
+// finger tip that strikes. A scaled image may have blended the tip's edges.
+POINT RedTip(HBITMAP colour, int size) {
+    POINT tip{size / 2, size / 4};
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = 32;
-    bi.bmiHeader.biHeight = -32;  // top-down rows
+    bi.bmiHeader.biWidth = size;
+    bi.bmiHeader.biHeight = -size;  // top-down rows
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
-    std::vector<RGBQUAD> px(32 * 32);
+    std::vector<RGBQUAD> px(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
     HDC screen = GetDC(nullptr);
-    const int rows = GetDIBits(screen, colour, 0, 32, px.data(), &bi, DIB_RGB_COLORS);
+    const int rows = GetDIBits(screen, colour, 0, static_cast<UINT>(size), px.data(), &bi, DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
-    if (rows != 32) return tip;
+    if (rows != size) return tip;
     int sx = 0, sy = 0, n = 0;
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const RGBQUAD q = px[static_cast<std::size_t>(y * 32 + x)];
-            if (q.rgbRed == 255 && q.rgbGreen == 0 && q.rgbBlue == 0) sx += x, sy += y, ++n;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const RGBQUAD q = px[static_cast<std::size_t>(y * size + x)];
+            if (q.rgbRed >= 224 && q.rgbGreen <= 32 && q.rgbBlue <= 32) sx += x, sy += y, ++n;
         }
     if (n > 0) tip = {sx / n, sy / n};
     return tip;
+}
+
+// The keys are worked by the pointer alone. A key message reaching a key button
+// would make the button click itself: the keyboard's own Space, landing on the
+// focused Space key while the keyboard is in front, types another Space, for
+// ever. So no key message, whoever sent it, reaches the buttons' procedure.
+WNDPROC buttonProc = nullptr;
+
+LRESULT CALLBACK KeyButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg >= WM_KEYFIRST && msg <= WM_KEYLAST) return 0;
+    return CallWindowProcW(buttonProc, hwnd, msg, wp, lp);
 }
 
 }  // namespace
@@ -101,14 +113,17 @@ bool KeyboardWindow::Create() {
     wc.hInstance = instance_;
     wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_VIMBREL));
     wc.hCursor = moveCursor_;
-    wc.hbrBackground = brushes_.For(kSilver);
+    // The class owns its background brush: the system deletes it with the class.
+    wc.hbrBackground = CreateSolidBrush(kSilver);
     wc.lpszClassName = kClassName;
     if (!RegisterClassExW(&wc)) return false;
 
     dpi_ = SystemDpi();
     const RECT outer = OuterRect(TwipsToPixels(kDesignClientLeft, dpi_), TwipsToPixels(kDesignClientTop, dpi_),
                                  TwipsToPixels(kClientWidth, dpi_), TwipsToPixels(kClientHeight, dpi_), dpi_);
-    hwnd_ = CreateWindowExW(0, kClassName, Wide(kWindowTitle), kWindowStyle, outer.left, outer.top,
+    // WS_EX_APPWINDOW: a window that is never activated has no taskbar button
+    // without it, and the keyboard minimised by 最新版本 must be found again.
+    hwnd_ = CreateWindowExW(WS_EX_APPWINDOW, kClassName, Wide(kWindowTitle), kWindowStyle, outer.left, outer.top,
                             outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance_, this);
     if (!hwnd_) return false;
     // Under per-monitor awareness the window's own monitor decides.
@@ -144,16 +159,28 @@ int KeyboardWindow::WindowDpi() const {
     return SystemDpi();
 }
 
+void KeyboardWindow::RestoreRunningCopy() {
+    HWND running = FindWindowW(kClassName, nullptr);
+    // Asynchronous: a keyboard that does not answer cannot hold up the second copy.
+    if (running && IsIconic(running)) ShowWindowAsync(running, SW_SHOWNOACTIVATE);
+}
+
 void KeyboardWindow::CreateFont() {
+    fontHeight_ = MulDiv(9, dpi_, 72);
+    font_ = MakeFont(fontHeight_);
+    captionFonts_.clear();
+}
+
+UniqueGdiObject KeyboardWindow::MakeFont(int pixelHeight) const {
     LOGFONTW lf{};
-    lf.lfHeight = -MulDiv(9, dpi_, 72);
+    lf.lfHeight = -pixelHeight;
     lf.lfWeight = FW_NORMAL;
     // No face named: the font mapper's own choice for Simplified Chinese, the
     // system's default font for that script (under Wine, a CJK font it finds).
     // Enumerating candidate faces instead costs tens of milliseconds at start.
     lf.lfCharSet = GB2312_CHARSET;
     lf.lfQuality = CLEARTYPE_QUALITY;
-    font_.reset(CreateFontIndirectW(&lf));
+    return UniqueGdiObject(CreateFontIndirectW(&lf));
 }
 
 // Children are created in tab-index order, so that their z-order is the focus order.
@@ -177,6 +204,8 @@ void KeyboardWindow::CreateControls() {
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(KeyControlId(k.key))), instance_,
                                     nullptr);
             keyWindows_[e.key] = child;
+            buttonProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(KeyButtonProc)));
         } else {
             const LabelDef& l = kLabels[e.label];
             // SS_NOTIFY: a click on a label lands on the label, not on the background below it.
@@ -256,18 +285,20 @@ void KeyboardWindow::CreateTooltips() {
 
 // The pointer images are icons without a hot spot. The hot spot goes on the
 // red tip of the marked finger, the point that strikes the key. Each is made
-// the first time a key of its finger is pointed at.
+// the first time a key of its finger is pointed at, at the size the system
+// gives pointers at the window's DPI.
 HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
     const auto i = static_cast<std::size_t>(finger);
     if (fingerCursors_[i]) return fingerCursors_[i];
     fingerCursors_[i] = LoadCursorW(nullptr, IDC_ARROW);
+    const int size = PointerSize();
     HICON icon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_FINGER_FIRST + static_cast<int>(i)),
-                                               IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+                                               IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
     if (!icon) return fingerCursors_[i];
     ICONINFO info{};
     if (GetIconInfo(icon, &info)) {
         info.fIcon = FALSE;
-        const POINT tip = RedTip(info.hbmColor);
+        const POINT tip = RedTip(info.hbmColor, size);
         info.xHotspot = static_cast<DWORD>(tip.x);
         info.yHotspot = static_cast<DWORD>(tip.y);
         ownedCursors_[i].reset(CreateIconIndirect(&info));
@@ -277,6 +308,17 @@ HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
     }
     DestroyIcon(icon);
     return fingerCursors_[i];
+}
+
+// GetSystemMetricsForDpi exists only from Windows 10 on; before, pointers have
+// the system DPI's size.
+int KeyboardWindow::PointerSize() const {
+    using MetricsForDpiFn = int(WINAPI*)(int, UINT);
+    int size = 0;
+    if (auto metrics = User32Function<MetricsForDpiFn>("GetSystemMetricsForDpi"))
+        size = metrics(SM_CXCURSOR, static_cast<UINT>(dpi_));
+    if (size <= 0) size = GetSystemMetrics(SM_CXCURSOR);
+    return size > 0 ? size : 32;
 }
 
 // The tooltip sees the pointer's moves, and a press only while it is showing.
@@ -408,6 +450,11 @@ LRESULT KeyboardWindow::OnDpiChanged(int dpi, const RECT& suggested) {
     dpi_ = dpi;
     UniqueGdiObject oldFont = std::move(font_);  // still selected by the controls until they get the new one
     CreateFont();
+    // Pointers of the new size from the next one shown; the one showing now stays valid.
+    for (std::size_t i = 0; i < fingerCursors_.size(); ++i) {
+        if (ownedCursors_[i]) retiredCursors_.push_back(std::move(ownedCursors_[i]));
+        fingerCursors_[i] = nullptr;
+    }
     for (HWND child : keyWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     for (HWND child : labelWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     if (tooltip_) SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);

@@ -977,6 +977,147 @@ def case_close_releases_ctrl(desktop):
     print("WM_CLOSE with left Ctrl latched: the target saw Ctrl up, then nothing")
 
 
+def process_ticks(prefix, name):
+    """utime + stime, in clock ticks, of the Linux process that runs the Windows program
+    NAME in the Wine prefix PREFIX, or None."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if not f.read().split(b"\0")[0].lower().endswith(name.encode()):
+                    continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if ("WINEPREFIX=%s" % prefix).encode() not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return int(fields[11]) + int(fields[12])
+        except OSError:
+            continue
+    return None
+
+
+def case_space_at_start(desktop):
+    """Started with nothing else in front, the keyboard is the foreground window: one click
+    on Space sends one Space, which the focused key must not take as a click of its own."""
+    out = os.path.join(desktop.out_dir, "space_at_start")
+    os.makedirs(out, exist_ok=True)
+    log = KeyLog(os.path.join(out, "target.log"))
+    if os.path.exists(log.path):
+        os.remove(log.path)
+    check(desktop.probe_one("count", KEYBOARD_CLASS)["n"] == "0",
+          "a keyboard window is left over from an earlier run")
+    desktop.xdotool("mousemove", 1200, 300)
+    # The target only listens: its window is never shown.
+    procs = [desktop.start(desktop.target_exe, [sessionlib.windows_path(log.path), "hidden"],
+                           os.path.join(out, "target.out"))]
+    try:
+        deadline = time.monotonic() + 20
+        while not any(line.startswith("ready") for line in log.lines()):
+            check(time.monotonic() < deadline, "the target did not start")
+            time.sleep(0.1)
+        procs.append(desktop.start(desktop.keyboard_exe, [], os.path.join(out, "vimbrel.out")))
+        Window(desktop.probe_one("wait", KEYBOARD_CLASS, 20000))
+        deadline = time.monotonic() + 10
+        while desktop.probe_one("foreground").get("class") != KEYBOARD_CLASS:
+            check(time.monotonic() < deadline, "the keyboard did not come to the front at start")
+            time.sleep(0.2)
+        time.sleep(1.0)  # start-up's paints are over
+        space = next(Child(i) for i in desktop.probe("child", control_id("SKB", 32)))
+        log.mark()
+        desktop.xdotool("mousemove", *space.rect.centre, "click", 1)
+        log.wait_events(2)
+        desktop.xdotool("mousemove", 1200, 300)
+        time.sleep(1.0)
+        ticks = process_ticks(desktop.env["WINEPREFIX"], "vimbrel.exe")
+        time.sleep(2.0)
+        later = process_ticks(desktop.env["WINEPREFIX"], "vimbrel.exe")
+        events = log.events()
+        got = [event_text(vk, up) for vk, up, *_ in events]
+        check(len(events) == 2 and not stroke_problems(events, [32]),
+              "one click on Space with the keyboard in front sent %d key events: %s%s"
+              % (len(events), " ".join(got[:8]), " ..." if len(got) > 8 else ""))
+        check(ticks is not None and later is not None, "no process of vimbrel.exe in our prefix")
+        check(later - ticks <= 10, "the keyboard used %d clock ticks of CPU in the 2 s after the click"
+              % (later - ticks))
+    finally:
+        desktop.probe("close", KEYBOARD_CLASS)
+        desktop.probe("close", "VimbrelTarget")
+        for proc in procs:
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(timeout=5)
+    print("keyboard in front, one click on Space: one Space press and release, then idle "
+          "(%d ticks in 2 s)" % (later - ticks))
+
+
+WS_MINIMIZE = 0x20000000
+WS_EX_APPWINDOW = 0x00040000
+
+
+def case_restore_minimised(desktop):
+    """A keyboard left minimised comes back when the program is started again: one window,
+    restored at the bottom centre, and the target keeps the focus."""
+    with Run(desktop, "restore_minimised") as run:
+        desktop.probe("minimise")
+        deadline = time.monotonic() + 5
+        while not run.keyboard_window().style & WS_MINIMIZE:
+            check(time.monotonic() < deadline, "the keyboard did not minimise")
+            time.sleep(0.1)
+        second = desktop.start(desktop.keyboard_exe, [], os.path.join(run.dir, "second.out"))
+        run.procs.append(second)
+        try:
+            code = second.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            raise CaseFailure("the second copy still runs after 10 s")
+        check(code == 0, "the second copy exited with code %d" % code)
+        deadline = time.monotonic() + 5
+        while run.keyboard_window().style & WS_MINIMIZE and time.monotonic() < deadline:
+            time.sleep(0.1)
+        window = run._settled_keyboard()
+        check(not window.style & WS_MINIMIZE, "the keyboard is still minimised after the second start")
+        count = desktop.probe_one("count", KEYBOARD_CLASS)
+        check((count["n"], count["visible"]) == ("1", "1"),
+              "%s keyboard windows (%s visible) after the second start" % (count["n"], count["visible"]))
+        check_bottom_centre(desktop, window, "restored,")
+        # Without it a window that is never activated has no taskbar button on Windows.
+        check(window.exstyle & WS_EX_APPWINDOW,
+              "the keyboard window lacks WS_EX_APPWINDOW (exstyle 0x%08x)" % window.exstyle)
+        check(run.foreground_class() == TARGET_CLASS,
+              "after the restore the foreground window is %s" % run.foreground_class())
+        run.click(run.key("SKB", ord("K")))
+        typed = run.log.wait_typed("k")
+        check(typed == "k", "K clicked after the restore typed %r into the target" % typed)
+    print("minimised, started again: the second copy exited 0, one keyboard restored at %r, "
+          "the target kept the focus" % window.rect)
+
+
+def case_latch_across_windows(desktop):
+    """A latched modifier holds while the pointer visits other windows: Shift, the pointer
+    over the target and back, then H types "H"; Ctrl, the pointer away and back, then C
+    gives Ctrl+C."""
+    with Run(desktop, "latch_across_windows") as run:
+        target = Window(desktop.probe_one("window", TARGET_CLASS))
+        for latch, away, key, want in ((("换档", 160), target.client.centre, "H", "H"),
+                                       (("控制", 162), (1200, 300), "C", "\x03")):
+            run.log.mark()
+            run.enter_keyboard()
+            run.click(run.key(*latch))
+            run.log.wait_events(1)
+            time.sleep(0.5)
+            desktop.xdotool("mousemove", *away, "sleep", 0.5)
+            run.enter_keyboard()
+            time.sleep(0.5)
+            run.click(run.key("SKB", ord(key)))
+            typed = run.log.wait_typed(want)
+            run.click(run.key(*latch))
+            settled_events(run.log, 1)
+            check(typed == want, "%s latched, the pointer at %s and back, then %s typed %r, expected %r"
+                  % (latch[0], away, key, typed, want))
+    print("Shift held across the target: H typed 'H'; Ctrl held across the desktop: C typed Ctrl+C")
+
+
 # --- the pop-up menu ---------------------------------------------------------------
 
 MENU_ITEMS = ("关于软件", "版本信息", "编程语言", "最新版本")
@@ -1084,6 +1225,29 @@ def case_menu(desktop):
     print("menu at the pointer %r with %s, first item the default (checked by %s); version message "
           "box right; foreground while it was open: %s, after it closed: the target"
           % (menu_rect, "/".join(MENU_ITEMS), how, box_foreground))
+
+
+def case_menu_click_outside(desktop):
+    """A click on the target while the pop-up menu is open closes the menu without
+    choosing anything; the target keeps the focus and the next key types."""
+    with Run(desktop, "menu_click_outside") as run:
+        target = Window(desktop.probe_one("window", TARGET_CLASS))
+        desktop.xdotool("mousemove", *run.background_point(), "mousedown", 3, "sleep", 0.3, "mouseup", 3)
+        items = wait_probe(desktop, ["menu"], lambda items: "none" not in items[0])
+        check("none" not in items[0], "no pop-up menu after a right press on the background")
+        desktop.xdotool("mousemove", *target.client.centre, "click", 1)
+        gone = wait_probe(desktop, ["count", MENU_CLASS], lambda items: items[0]["visible"] == "0")
+        check(gone[0]["visible"] == "0", "the menu is still open after a click on the target")
+        time.sleep(0.5)
+        boxes = desktop.probe_one("count", DIALOG_CLASS)
+        check(boxes["visible"] == "0", "a click outside the menu opened %s message box(es)" % boxes["visible"])
+        check(run.foreground_class() == TARGET_CLASS,
+              "after the menu closed the foreground window is %s" % run.foreground_class())
+        run.log.mark()
+        run.click(run.key("SKB", ord("K")))
+        typed = run.log.wait_typed("k")
+        check(typed == "k", "K clicked after the menu closed typed %r into the target" % typed)
+    print("menu closed by a click on the target, nothing chosen; the target kept the focus and typed 'k'")
 
 
 # --- finger pointers and tooltips --------------------------------------------------
@@ -1274,6 +1438,10 @@ CASES = {
     "captions_readback": case_captions_readback,
     "close_releases_ctrl": case_close_releases_ctrl,
     "menu": case_menu,
+    "menu_click_outside": case_menu_click_outside,
+    "space_at_start": case_space_at_start,
+    "restore_minimised": case_restore_minimised,
+    "latch_across_windows": case_latch_across_windows,
     "pointers": case_pointers,
     "tooltip": case_tooltip,
     "accessibility": case_accessibility,

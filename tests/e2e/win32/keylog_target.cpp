@@ -1,7 +1,8 @@
 // The application the end-to-end tests type into: it takes the foreground and
 // writes every key event the system sees, and every character it receives, to a log.
 //
-// Usage: keylog_target.exe <log file>
+// Usage: keylog_target.exe <log file> [hidden]
+// "hidden": the window is never shown, so the hook logs while another program is in front.
 //
 // Log lines, flushed one by one so the driver can follow the file while we run:
 //   ready hwnd=0x...                         window shown, hook installed
@@ -110,6 +111,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv || argc < 2) return 2;
     log_ = _wfopen(argv[1], L"ab");
+    const bool hidden = argc > 2 && lstrcmpiW(argv[2], L"hidden") == 0;
     LocalFree(argv);
     if (!log_) return 3;
 
@@ -127,10 +129,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                 nullptr, nullptr, instance, nullptr);
     if (!hwnd) return 4;
     hook_ = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHook, instance, 0);
-    ShowWindow(hwnd, SW_SHOW);
-    UpdateWindow(hwnd);
-    SetForegroundWindow(hwnd);
-    SetFocus(hwnd);
+    if (!hidden) {
+        ShowWindow(hwnd, SW_SHOW);
+        UpdateWindow(hwnd);
+        SetForegroundWindow(hwnd);
+        SetFocus(hwnd);
+    }
     LogLine("ready hwnd=0x%lx hook=%d", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(hwnd)),
             hook_ ? 1 : 0);
 

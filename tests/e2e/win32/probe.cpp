@@ -14,6 +14,7 @@
 //   foreground               the foreground window
 //   count CLASS              how many top-level windows have that class
 //   close CLASS              post WM_CLOSE to the first window of that class
+//   minimise                 post SC_MINIMIZE to the keyboard window
 //   invalidate               invalidate the keyboard's whole client area (forces WM_PAINT)
 //   screen                   primary screen size and DPI
 //   cursor                   GetCursorInfo: the pointer shown now and where it is
@@ -505,6 +506,12 @@ private:
             if (!hwnd) missing_ = true;
             const bool posted = hwnd && PostMessageW(hwnd, WM_CLOSE, 0, 0);
             std::printf("close class=%s ok=%d\n", Narrow(arg.c_str()).c_str(), posted ? 1 : 0);
+        } else if (command == L"minimise") {
+            // As the window's own minimise command does it (SC_MINIMIZE).
+            HWND keyboard = Keyboard();
+            if (!keyboard) missing_ = true;
+            const bool posted = keyboard && PostMessageW(keyboard, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+            std::printf("minimise ok=%d\n", posted ? 1 : 0);
         } else if (command == L"invalidate") {
             HWND keyboard = Keyboard();
             if (!keyboard) missing_ = true;
