@@ -4,6 +4,7 @@
 
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "layout/twips.h"
@@ -63,6 +64,19 @@ PangoRectangle Measure(PangoLayout* layout, const std::string& text) {
     return logical;
 }
 
+// Font metrics as the font file gives them, not rounded up to whole pixels.
+PangoContext* UnhintedContext() {
+    static PangoContext* context = [] {
+        PangoContext* c = pango_font_map_create_context(pango_cairo_font_map_get_default());
+        cairo_font_options_t* options = cairo_font_options_create();
+        cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+        pango_cairo_context_set_font_options(c, options);
+        cairo_font_options_destroy(options);
+        return c;
+    }();
+    return context;
+}
+
 }  // namespace
 
 std::string Utf8(std::u16string_view text) {
@@ -113,31 +127,55 @@ void PaintKey(cairo_t* cr, int width, int height, Colour face, bool sunken, std:
         Ring(cr, 1, width, height, kEdgeHighlight, kEdgeShadow);
     }
 
-    // Lines split at the line feed; a one-line caption too wide for the face
-    // (the four-character ones such as "快照需求") is broken in the middle.
+    // The caption goes on the face, inside the edge, and is clipped to it.
+    const int faceLeft = 2, faceTop = 2, faceWidth = width - 4, faceHeight = height - 4;
+    cairo_rectangle(cr, faceLeft, faceTop, faceWidth, faceHeight);
+    cairo_clip(cr);
     PangoLayout* layout = pango_cairo_create_layout(cr);
     pango_layout_set_font_description(layout, font);
-    const int faceLeft = 2, faceWidth = width - 4;
+
+    // Lines split at the line feed; a one-line caption too wide for the face
+    // (the four-character ones such as "快照需求") is broken in the middle.
     const std::u16string shown = WithoutPrefixes(caption);
+    const std::u16string_view view(shown);
     std::vector<std::string> lines;
     if (const std::size_t lf = shown.find(u'\n'); lf != std::u16string::npos) {
-        lines = {Utf8(std::u16string_view(shown).substr(0, lf)), Utf8(std::u16string_view(shown).substr(lf + 1))};
+        lines = {Utf8(view.substr(0, lf)), Utf8(view.substr(lf + 1))};
     } else if (shown.size() > 1 && Measure(layout, Utf8(shown)).width > faceWidth) {
         const std::size_t half = (shown.size() + 1) / 2;
-        lines = {Utf8(std::u16string_view(shown).substr(0, half)), Utf8(std::u16string_view(shown).substr(half))};
+        lines = {Utf8(view.substr(0, half)), Utf8(view.substr(half))};
     } else {
         lines = {Utf8(shown)};
     }
     const int count = static_cast<int>(lines.size());
-    const int top = (height - count * em) / 2;
+
+    // The lines take a text cell each and a pixel clear of the edge below the
+    // last one; where two do not fit the face, they are set in the largest
+    // smaller size that fits, as the Windows build sets them.
+    PangoFontDescription* smaller = pango_font_description_copy(font);
+    int cell = 0, clear = 0, ascent = 0;
+    for (int px = em; px >= std::max(6, em / 2); --px) {
+        pango_font_description_set_absolute_size(smaller, px * PANGO_SCALE);
+        pango_layout_set_font_description(layout, smaller);
+        // A text cell as Windows measures it: the font's ascent and descent, each rounded.
+        PangoFontMetrics* metrics = pango_context_get_metrics(UnhintedContext(), smaller, nullptr);
+        ascent = PANGO_PIXELS(pango_font_metrics_get_ascent(metrics));
+        cell = ascent + PANGO_PIXELS(pango_font_metrics_get_descent(metrics));
+        pango_font_metrics_unref(metrics);
+        clear = cell > px ? 0 : 1;  // a cell without leading above its glyphs gets a pixel
+        bool fits = count == 1 || clear + count * cell + 1 <= faceHeight;
+        for (const std::string& line : lines) fits = fits && (count == 1 || Measure(layout, line).width <= faceWidth);
+        if (fits) break;
+    }
+    const int top = faceTop + (faceHeight - (clear + count * cell + 1)) / 2 + clear;
     cairo_set_source_rgb(cr, 0, 0, 0);
     for (int i = 0; i < count; ++i) {
         const PangoRectangle r = Measure(layout, lines[static_cast<std::size_t>(i)]);
-        const int x = faceLeft + (faceWidth - r.width) / 2 - r.x;
-        const int y = top + i * em + (em - r.height) / 2 - r.y;
-        cairo_move_to(cr, x, y);
+        const int baseline = PANGO_PIXELS(pango_layout_get_baseline(layout));
+        cairo_move_to(cr, faceLeft + (faceWidth - r.width) / 2 - r.x, top + i * cell + ascent - baseline);
         pango_cairo_show_layout(cr, layout);
     }
+    pango_font_description_free(smaller);
     g_object_unref(layout);
     cairo_restore(cr);
 }
