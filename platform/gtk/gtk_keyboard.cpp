@@ -161,7 +161,12 @@ void GtkKeyboard::Create() {
     g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
     g_signal_connect(window_, "realize", G_CALLBACK(+[](GtkWidget* widget, gpointer) {
                          GdkCursor* move = gdk_cursor_new_from_name(gtk_widget_get_display(widget), "fleur");
-                         gdk_window_set_cursor(gtk_widget_get_window(widget), move);
+                         GdkWindow* gw = gtk_widget_get_window(widget);
+                         // Moved, minimised and closed, never maximised: the window manager shows no
+                         // maximise button, as the Windows build has none.
+                         gdk_window_set_functions(gw, GdkWMFunction(GDK_FUNC_MOVE | GDK_FUNC_MINIMIZE |
+                                                                    GDK_FUNC_CLOSE));
+                         gdk_window_set_cursor(gw, move);
                          if (move) g_object_unref(move);
                      }),
                      nullptr);
