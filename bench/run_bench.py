@@ -6,8 +6,8 @@ in one session, round after round, and printed as one table.
     run_bench.py [--rounds N] [--win32-dir DIR] [--idle-seconds S]
 
 Builds nothing: scripts/bench.sh builds both presets first. Needs, under DIR
-(default build/win32): vimbrel.exe and bench/win32/{floor,bench_driver,
-bench_target,vimbrel_instrumented}.exe.
+(default build/win32): vimbrel.exe, bench/win32/{floor,vimbrel_instrumented}.exe
+and the end-to-end tests' tests/e2e/win32/{probe,target}.exe and inject.dll.
 
 Exit status 0 when the measurements ran, whatever their PASS/FAIL; 2 when they
 could not (a program missing, the session or a program failing to start).
@@ -27,10 +27,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import session as sessionlib  # noqa: E402
+from harness import (KEYBOARD_CLASS, TARGET_CLASS, cpu_ticks, parse_line, rss_kib,  # noqa: E402,F401
+                     unix_process)
 
-KEYBOARD_CLASS = "ScreenKeyboard"
 FLOOR_CLASS = "VimbrelFloor"
-TARGET_CLASS = "VimbrelBenchTarget"
 
 # Control ids: 0x1000 | control << 8 | index (the virtual-key code of array keys).
 LEFT_SHIFT_ID = 0x1000 | 7 << 8 | 160
@@ -45,7 +45,7 @@ CLICK_SETTLE_MS = 50    # the pointer rests on the key this long before the pres
 EVENT_TIMEOUT = 2.0     # seconds for a click's key event to reach the target's hook
 RSS_SETTLE = 1.0        # seconds between the first complete paint and reading VmRSS
 PAINT_SETTLE = 0.6      # seconds for the paints a click causes to be written down
-EXE_LIMIT = 512 * 1024
+EXE_LIMIT = 128 * 1024
 TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
 
 # What a static build may import: DLLs every Windows has.
@@ -59,43 +59,35 @@ class BenchError(Exception):
     pass
 
 
-def parse_line(line):
-    """'name key=value ...' -> dict with 'name' and each key."""
-    words = line.split()
-    item = {"name": words[0] if words else ""}
-    for word in words[1:]:
-        key, _, value = word.partition("=")
-        item[key] = value
-    return item
-
-
 def rect_of(text):
     return tuple(int(v) for v in text.split(","))
 
 
 class Driver:
-    """bench_driver.exe, running for the whole benchmark, one command at a time."""
+    """probe.exe reading commands from its standard input, running for the whole
+    benchmark, one request at a time."""
 
     def __init__(self, exe, env, log_path):
         self.log = open(log_path, "ab")
-        self.proc = subprocess.Popen(["wine", exe], env=env, stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen(["wine", exe, "stdin"], env=env, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self.log, text=True, bufsize=1)
 
     def lines(self, command):
-        """The answer: one line, or child lines up to their summary."""
+        """The answer's lines, up to the probe's "done exit=N"."""
         self.proc.stdin.write(command + "\n")
         self.proc.stdin.flush()
         answer = []
         while True:
             line = self.proc.stdout.readline()
             if not line:
-                raise BenchError("bench_driver.exe ended during: " + command)
+                raise BenchError("probe.exe ended during: " + command)
             item = parse_line(line)
-            answer.append(item)
-            if item["name"] != "child":
+            if item["name"] == "done":
                 break
-        if answer[-1]["name"] == "error":
-            raise BenchError("bench_driver.exe: %s -> %s" % (command, line.strip()))
+            answer.append(item)
+        errors = [" ".join("%s=%s" % kv for kv in i.items()) for i in answer if i["name"] == "error"]
+        if item["exit"] != "0" or errors or not answer:
+            raise BenchError("probe.exe: %s -> exit %s %s" % (command, item["exit"], "; ".join(errors)))
         return answer
 
     def one(self, command):
@@ -113,7 +105,7 @@ class Driver:
 
 
 class TargetLog:
-    """The key events bench_target.exe's hook wrote, with their counter readings."""
+    """The key events target.exe's hook wrote, with their counter readings."""
 
     def __init__(self, path):
         self.path = path
@@ -153,43 +145,6 @@ class Samples:
 
     def not_available(self, figure, reason):
         self.missing.setdefault(figure, reason)
-
-
-def unix_process(prefix, exe):
-    """The Unix PID of the Wine process running exe in our prefix: other sessions
-    on the machine may run the same exe in prefixes of their own."""
-    name = os.path.basename(exe).lower()
-    want = ("WINEPREFIX=" + prefix).encode()
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                first = f.read().split(b"\0")[0].decode(errors="replace")
-            if first.replace("\\", "/").rsplit("/", 1)[-1].lower() != name:
-                continue
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if want not in f.read().split(b"\0"):
-                    continue
-        except OSError:
-            continue
-        return int(entry)
-    return None
-
-
-def rss_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise BenchError("no VmRSS for PID %d" % pid)
-
-
-def cpu_ticks(pid):
-    """utime + stime of every thread of the process, in clock ticks."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])  # fields 14 and 15 of stat(5)
 
 
 def pe_imports(path):
@@ -264,6 +219,7 @@ class Bench:
         self.prefix = self.session.state["prefix"]
         self.workdir = workdir
         bench_dir = os.path.join(args.win32_dir, "bench", "win32")
+        helper_dir = os.path.join(args.win32_dir, "tests", "e2e", "win32")
         self.exes = {"keyboard": os.path.join(args.win32_dir, "vimbrel.exe"),
                      "floor": os.path.join(bench_dir, "floor.exe"),
                      "instrumented": os.path.join(bench_dir, "vimbrel_instrumented.exe")}
@@ -271,29 +227,32 @@ class Bench:
                         "instrumented": KEYBOARD_CLASS}
         self.instrument_log = os.path.join(bench_dir, "vimbrel_instrument.log")
         self.samples = Samples()
-        self.driver = Driver(os.path.join(bench_dir, "bench_driver.exe"), self.env,
+        self.driver = Driver(os.path.join(helper_dir, "probe.exe"), self.env,
                              os.path.join(workdir, "driver.log"))
         self.target_log = TargetLog(os.path.join(workdir, "target.log"))
         with open(os.path.join(workdir, "target.out"), "ab") as out:
             self.target = subprocess.Popen(
-                ["wine", os.path.join(bench_dir, "bench_target.exe"),
+                ["wine", os.path.join(helper_dir, "target.exe"),
                  sessionlib.windows_path(self.target_log.path)],
                 env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         deadline = time.monotonic() + 30
         while not any(i["name"] == "ready" for i in self.target_log.lines()):
             if time.monotonic() > deadline or self.target.poll() is not None:
-                raise BenchError("bench_target.exe did not start")
+                raise BenchError("target.exe did not start")
             time.sleep(0.1)
         ready = next(i for i in self.target_log.lines() if i["name"] == "ready")
         if ready["hook"] != "1":
-            raise BenchError("bench_target.exe could not install its keyboard hook")
+            raise BenchError("target.exe could not install its keyboard hook")
         self.freq = int(ready["freq"])
-        self.driver.one("qpc")  # the driver answers: it runs in the session
+        # The probe answers: it runs in the session. The first window calls of a
+        # process are slow (the window system is set up on first use); they must
+        # not land inside a timed start.
+        self.driver.one("count Shell_TrayWnd qpc")
 
     def close(self):
         for cls in (KEYBOARD_CLASS, FLOOR_CLASS, TARGET_CLASS):
             try:
-                self.driver.one("close " + cls)
+                self.driver.one("end " + cls)
             except BenchError:
                 pass
         self.driver.close()
@@ -306,8 +265,8 @@ class Bench:
     # --- one program -----------------------------------------------------------
 
     def start(self, program):
-        started = self.driver.one("start %s %s" % (self.classes[program],
-                                                    sessionlib.windows_path(self.exes[program])))
+        started = self.driver.one('start %s "%s"' % (self.classes[program],
+                                                      sessionlib.windows_path(self.exes[program])))
         if started["name"] != "started":
             raise BenchError("%s did not start: %r" % (program, started))
         return started
@@ -316,7 +275,7 @@ class Bench:
         answer = self.driver.lines("children " + self.classes[program])
         keys = {}
         for item in answer[:-1]:
-            left, top, right, bottom = rect_of(item["rect"])
+            left, top, right, bottom = rect_of(item["window"])
             keys[int(item["id"], 16)] = {"centre": ((left + right) // 2, (top + bottom) // 2),
                                          "text": item["text"]}
         return keys, rect_of(answer[-1]["window"])
@@ -358,7 +317,10 @@ class Bench:
                     self.samples.not_available("rss", reason)
                     self.samples.not_available("idle", reason)
                 else:
-                    self.samples.add("rss", program, rss_kib(pids[program]))
+                    rss = rss_kib(pids[program])
+                    if rss is None:
+                        raise BenchError("no VmRSS for PID %d" % pids[program])
+                    self.samples.add("rss", program, rss)
                 keys[program], window = self.children(program)
                 windows.append(window)
             self.focus_target()
@@ -373,7 +335,7 @@ class Bench:
             self.pointer_away(windows)
         finally:
             for program in order:
-                self.driver.one("close " + self.classes[program])
+                self.driver.one("end " + self.classes[program])
 
     def latency(self, program, keys, vk):
         key = keys.get(0x1000 | vk)
@@ -413,7 +375,7 @@ class Bench:
                 captions.append({i: k["text"] for i, k in after.items()})
             self.pointer_away([window])
         finally:
-            self.driver.one("close " + KEYBOARD_CLASS)
+            self.driver.one("end " + KEYBOARD_CLASS)
         events = []
         try:
             with open(self.instrument_log, encoding="ascii") as f:
@@ -445,13 +407,13 @@ class Bench:
             if program == "floor" and self.driver.one("pending " + FLOOR_CLASS)["seen"] != "1":
                 self.samples.not_available("startup", "Wine does not show us another process's update "
                                            "regions, so a paint still to come cannot be told from one done")
-            self.driver.one("close " + self.classes[program])
+            self.driver.one("end " + self.classes[program])
         for n in range(self.args.rounds):
             order = ("keyboard", "floor") if n % 2 == 0 else ("floor", "keyboard")
             for _ in range(STARTS_PER_ROUND):
                 for program in order:
                     self.startup(program)
-                    self.driver.one("close " + self.classes[program])
+                    self.driver.one("end " + self.classes[program])
             self.measure(order)
             self.shift_click()
             print("round %d of %d done" % (n + 1, self.args.rounds), file=sys.stderr, flush=True)
@@ -521,7 +483,7 @@ def table(samples, exes, idle_seconds):
     imports = pe_imports(exes["keyboard"])
     foreign = [d for d in imports if d.lower() not in SYSTEM_DLLS]
     rows.append(("exe size (KiB)", "1", "%.1f" % (sizes["keyboard"] / 1024), "%.1f" % (sizes["floor"] / 1024),
-                 "%.2f" % (sizes["keyboard"] / sizes["floor"]), "<= 512 KiB",
+                 "%.2f" % (sizes["keyboard"] / sizes["floor"]), "<= %d KiB" % (EXE_LIMIT // 1024),
                  "PASS" if sizes["keyboard"] <= EXE_LIMIT else "FAIL"))
     rows.append(("exe imports only system DLLs", "1", "%d DLLs, %d others" % (len(imports), len(foreign)),
                  "%d DLLs" % len(pe_imports(exes["floor"])), "-", "static", "FAIL" if foreign else "PASS"))
@@ -587,9 +549,9 @@ def main():
     parser.add_argument("--samples", action="store_true", help="also print every sample, in the order taken")
     args = parser.parse_args()
     args.win32_dir = os.path.abspath(args.win32_dir)
-    needed = [os.path.join(args.win32_dir, "vimbrel.exe")] + [
-        os.path.join(args.win32_dir, "bench", "win32", name)
-        for name in ("floor.exe", "bench_driver.exe", "bench_target.exe")]
+    needed = [os.path.join(args.win32_dir, *path) for path in (
+        ("vimbrel.exe",), ("bench", "win32", "floor.exe"), ("tests", "e2e", "win32", "probe.exe"),
+        ("tests", "e2e", "win32", "target.exe"))]
     missing = [p for p in needed if not os.path.exists(p)]
     if missing:
         print("run_bench: missing %s; scripts/bench.sh builds them with the win32 preset once the "

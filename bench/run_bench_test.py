@@ -81,7 +81,7 @@ class TableTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.dir)
         self.exes = {"keyboard": os.path.join(self.dir, "vimbrel.exe"),
                      "floor": os.path.join(self.dir, "floor.exe")}
-        write_pe(self.exes["keyboard"], ["KERNEL32.dll", "USER32.dll", "COMCTL32.DLL"], 300 * 1024)
+        write_pe(self.exes["keyboard"], ["KERNEL32.dll", "USER32.dll", "COMCTL32.DLL"], 90 * 1024)
         write_pe(self.exes["floor"], ["KERNEL32.dll", "USER32.dll"], 26 * 1024)
 
     def rows(self, samples):
@@ -144,7 +144,7 @@ class TableTest(unittest.TestCase):
         rows, _ = self.rows(samples_with(**GOOD_SHIFT))
         self.assertEqual(rows["exe size (KiB)"], "PASS")
         self.assertEqual(rows["exe imports only system DLLs"], "PASS")
-        write_pe(self.exes["keyboard"], ["KERNEL32.dll", "libgcc_s_dw2-1.dll"], 513 * 1024)
+        write_pe(self.exes["keyboard"], ["KERNEL32.dll", "libgcc_s_dw2-1.dll"], 129 * 1024)
         rows, notes = self.rows(samples_with(**GOOD_SHIFT))
         self.assertEqual(rows["exe size (KiB)"], "FAIL")
         self.assertEqual(rows["exe imports only system DLLs"], "FAIL")

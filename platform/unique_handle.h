@@ -1,16 +1,14 @@
-// UniqueHandle: sole owner of a system handle, closed exactly once.
+// UniqueHandle: sole owner of a system handle, closed exactly once by its one
+// closer. Move-only; the handle type's zero value means "none".
 #pragma once
 
 #include <utility>
 
 namespace vimbrel {
 
-// Traits supply `using Handle = ...;`, `static Handle Invalid()` and `static void Close(Handle)`.
-template <typename Traits>
+template <typename Handle, auto close>
 class UniqueHandle {
 public:
-    using Handle = typename Traits::Handle;
-
     UniqueHandle() = default;
     explicit UniqueHandle(Handle h) : handle_(h) {}
     UniqueHandle(const UniqueHandle&) = delete;
@@ -23,15 +21,15 @@ public:
     ~UniqueHandle() { reset(); }
 
     Handle get() const { return handle_; }
-    explicit operator bool() const { return handle_ != Traits::Invalid(); }
-    Handle release() { return std::exchange(handle_, Traits::Invalid()); }
-    void reset(Handle h = Traits::Invalid()) {
+    explicit operator bool() const { return handle_ != Handle{}; }
+    Handle release() { return std::exchange(handle_, Handle{}); }
+    void reset(Handle h = Handle{}) {
         const Handle old = std::exchange(handle_, h);
-        if (old != Traits::Invalid()) Traits::Close(old);
+        if (old != Handle{}) close(old);
     }
 
 private:
-    Handle handle_ = Traits::Invalid();
+    Handle handle_{};
 };
 
 }  // namespace vimbrel

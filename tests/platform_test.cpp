@@ -51,29 +51,26 @@ TEST(ControlIds, EveryKeyHasItsOwnIdThatLeadsBackToIt) {
     EXPECT_EQ(KeyControlId({Control::数字锁}), 0x1900);
 }
 
-struct CountingTraits {
-    using Handle = int;
-    static inline int closed = 0;
-    static Handle Invalid() { return 0; }
-    static void Close(Handle) { ++closed; }
-};
+int closed = 0;
+void CountClose(int) { ++closed; }
+using Counted = UniqueHandle<int, CountClose>;
 
 TEST(UniqueHandle, ClosesExactlyOnceAlsoAfterMoves) {
-    CountingTraits::closed = 0;
+    closed = 0;
     {
-        UniqueHandle<CountingTraits> a(7);
-        UniqueHandle<CountingTraits> b(std::move(a));
+        Counted a(7);
+        Counted b(std::move(a));
         EXPECT_FALSE(a);
         EXPECT_EQ(b.get(), 7);
-        UniqueHandle<CountingTraits> c(9);
+        Counted c(9);
         c = std::move(b);  // closes 9
-        EXPECT_EQ(CountingTraits::closed, 1);
+        EXPECT_EQ(closed, 1);
         c = std::move(c);
         EXPECT_EQ(c.get(), 7);
         EXPECT_EQ(c.release(), 7);
         c.reset(3);
     }
-    EXPECT_EQ(CountingTraits::closed, 2);  // 9, then 3; 7 was released
+    EXPECT_EQ(closed, 2);  // 9, then 3; 7 was released
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "layout/key_table.h"
+#include "tests/e2e/win32/app.h"
 #include "layout/twips.h"
 #include "platform/control_ids.h"
 
@@ -41,13 +42,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
         }
         return 0;
-    case WM_MOUSEACTIVATE:
-        return MA_NOACTIVATE;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
     }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    return app::MainWindowAnswer(hwnd, msg, wp, lp);
 }
 
 }  // namespace
@@ -59,21 +55,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
 
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClassName;
-    if (!RegisterClassExW(&wc)) return 1;
-
+    if (!app::RegisterWindowClass(kClassName, WindowProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1))) return 1;
     RECT rc{TwipsToPixels(kClientLeft, dpi), TwipsToPixels(kClientTop, dpi),
             TwipsToPixels(kClientLeft + vimbrel::kClientWidth, dpi),
             TwipsToPixels(kClientTop + vimbrel::kClientHeight, dpi)};
     AdjustWindowRectEx(&rc, kWindowStyle, FALSE, WS_EX_NOACTIVATE);
-    HWND hwnd = CreateWindowExW(WS_EX_NOACTIVATE, kClassName, L"Floor", kWindowStyle, rc.left, rc.top,
-                                rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, instance, nullptr);
+    HWND hwnd = app::CreateTopLevel(WS_EX_NOACTIVATE, kClassName, L"Floor", kWindowStyle, rc);
     if (!hwnd) return 1;
     for (const vimbrel::KeyDef& k : vimbrel::kKeys) {
         const vimbrel::PixelRect r = vimbrel::ToPixels(k.left, k.top, k.width, k.height, dpi);
@@ -84,11 +71,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     ShowWindow(hwnd, SW_SHOWNORMAL);
     UpdateWindow(hwnd);
-
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return static_cast<int>(msg.wParam);
+    return app::MessageLoop();
 }

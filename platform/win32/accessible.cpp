@@ -3,14 +3,12 @@
 //
 // Each WM_GETOBJECT for OBJID_CLIENT gets a fresh wrapper around a fresh
 // standard object, as the system itself does. A wrapper may live on in a
-// screen reader after its control is gone; it shares the control's info with
-// the subclass, which drops the info's functions (they reach into the window
-// that owns the control) when the control is destroyed.
+// screen reader after its control is gone; it shares the control's record
+// with the subclass, which forgets the record's source (the window that owns
+// the control) when the control is destroyed.
 #include "platform/win32/accessible.h"
 
-#include <memory>
 #include <new>
-#include <utility>
 
 namespace vimbrel {
 
@@ -28,6 +26,7 @@ struct OleFunctions {
     decltype(&::CreateStdAccessibleObject) createStdAccessibleObject = nullptr;
     decltype(&::LresultFromObject) lresultFromObject = nullptr;
     decltype(&::CoInitializeEx) coInitializeEx = nullptr;
+    decltype(&::CoUninitialize) coUninitialize = nullptr;
     bool complete = false;
 };
 
@@ -50,19 +49,51 @@ const OleFunctions& Ole() {
         Load(oleacc, "CreateStdAccessibleObject", f.createStdAccessibleObject);
         Load(oleacc, "LresultFromObject", f.lresultFromObject);
         Load(ole, "CoInitializeEx", f.coInitializeEx);
+        Load(ole, "CoUninitialize", f.coUninitialize);
         f.complete = f.sysAllocStringLen && f.variantClear && f.loadRegTypeLib && f.dispGetIDsOfNames &&
                      f.dispInvoke && f.createStdAccessibleObject &&
-                     f.lresultFromObject && f.coInitializeEx;
+                     f.lresultFromObject && f.coInitializeEx && f.coUninitialize;
         return f;
     }();
     return functions;
 }
 
+// The COM apartment this thread entered for the screen readers, left at exit.
+bool comEntered = false;
+
 void VariantEmpty(VARIANT* v) { v->vt = VT_EMPTY; }
 
-struct Exposed {
-    HWND hwnd;
-    AccessibleInfo info;
+// One exposed control, shared by its subclass and the wrappers handed out,
+// and freed by whichever lets go last.
+class Exposed {
+public:
+    Exposed(HWND hwnd, AccessibleInfo info) : hwnd(hwnd), info(info) {}
+    Exposed(const Exposed&) = delete;
+    Exposed& operator=(const Exposed&) = delete;
+    void AddRef() { ++refs_; }
+    void Release() {
+        if (--refs_ == 0) delete this;
+    }
+
+    const HWND hwnd;
+    AccessibleInfo info;  // source is null once the control is gone
+
+private:
+    ~Exposed() = default;
+    int refs_ = 1;  // COM calls come on the control's thread only
+};
+
+// A reference to an Exposed, let go of exactly once.
+class ExposedRef {
+public:
+    explicit ExposedRef(Exposed* e) : e_(e) { e_->AddRef(); }
+    ExposedRef(const ExposedRef&) = delete;
+    ExposedRef& operator=(const ExposedRef&) = delete;
+    ~ExposedRef() { e_->Release(); }
+    Exposed* operator->() const { return e_; }
+
+private:
+    Exposed* e_;
 };
 
 // The child id as the standard objects read it: VT_EMPTY stands for the object itself.
@@ -77,16 +108,15 @@ bool IsSelf(const VARIANT& child) {
     }
 }
 
-HRESULT ReturnString(const std::wstring& text, BSTR* out) {
-    *out = Ole().sysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+HRESULT ReturnString(std::u16string_view text, BSTR* out) {
+    *out = Ole().sysAllocStringLen(reinterpret_cast<const wchar_t*>(text.data()), static_cast<UINT>(text.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 class AccessibleProxy final : public IAccessible, public IOleWindow {
 public:
     // Takes over the caller's reference to the standard object.
-    AccessibleProxy(std::shared_ptr<Exposed> exposed, IAccessible* standard)
-        : exposed_(std::move(exposed)), standard_(standard) {}
+    AccessibleProxy(Exposed* exposed, IAccessible* standard) : exposed_(exposed), standard_(standard) {}
     AccessibleProxy(const AccessibleProxy&) = delete;
     AccessibleProxy& operator=(const AccessibleProxy&) = delete;
 
@@ -98,8 +128,10 @@ public:
         } else if (IsEqualIID(riid, IID_IOleWindow)) {
             *object = static_cast<IOleWindow*>(this);
         } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+            // Whatever else the standard object offers (IServiceProvider,
+            // IAccIdentity, IEnumVARIANT): UI Automation clients find the
+            // control's runtime id through them.
+            return standard_->QueryInterface(riid, object);
         }
         AddRef();
         return S_OK;
@@ -159,8 +191,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
         if (!IsSelf(child)) return standard_->get_accState(child, state);
         if (!state) return E_POINTER;
-        const auto& extra = exposed_->info.state;
-        if (!extra) return standard_->get_accState(child, state);
+        const AccessibleSource* source = exposed_->info.source;
+        if (!source) return standard_->get_accState(child, state);
         VARIANT own;
         VariantEmpty(&own);
         const HRESULT hr = standard_->get_accState(child, &own);
@@ -168,13 +200,15 @@ public:
         Ole().variantClear(&own);
         VariantEmpty(state);
         state->vt = VT_I4;
-        state->lVal = standard | extra();
+        state->lVal = standard | source->ExtraState(exposed_->hwnd);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
-        if (!IsSelf(child) || !exposed_->info.value) return standard_->get_accValue(child, value);
+        const AccessibleSource* source = exposed_->info.source;
+        const std::u16string_view own = source ? source->Value(exposed_->hwnd) : std::u16string_view{};
+        if (!IsSelf(child) || own.empty()) return standard_->get_accValue(child, value);
         if (!value) return E_POINTER;
-        return ReturnString(exposed_->info.value(), value);
+        return ReturnString(own, value);
     }
     // The system would make an access key of the character after a single "&"
     // in the caption; the keys' captions have none, only "&&" for an ampersand.
@@ -254,12 +288,12 @@ private:
     }
 
     LONG refs_ = 1;
-    std::shared_ptr<Exposed> exposed_;
+    ExposedRef exposed_;
     IAccessible* standard_;
 };
 
 // The object answer to WM_GETOBJECT, or 0 to leave the question to the control.
-LRESULT ClientObject(const std::shared_ptr<Exposed>& exposed, WPARAM wp) {
+LRESULT ClientObject(Exposed* exposed, WPARAM wp) {
     const OleFunctions& ole = Ole();
     if (!ole.complete) return 0;
     IAccessible* standard = nullptr;
@@ -275,28 +309,26 @@ LRESULT ClientObject(const std::shared_ptr<Exposed>& exposed, WPARAM wp) {
     LRESULT result = ole.lresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
     // Marshalling the object to the screen reader's process needs a COM
     // apartment on this thread. The input method's start-up usually made one
-    // already; otherwise the thread gets one here, for the rest of its life.
+    // already; otherwise the thread enters one here, once, and leaves it at
+    // exit (EndAccessibility).
     if (result == static_cast<LRESULT>(CO_E_NOTINITIALIZED) &&
-        SUCCEEDED(ole.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        SUCCEEDED(ole.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        if (comEntered)
+            ole.coUninitialize();  // someone left ours: keep one entry, not one per question
+        comEntered = true;
         result = ole.lresultFromObject(IID_IAccessible, wp, static_cast<IAccessible*>(proxy));
+    }
     proxy->Release();
     return result > 0 ? result : 0;  // a failure comes back as a negative HRESULT
 }
 
-// Lets go of the subclass's share. Wrappers still held by screen readers keep
-// name and role, and from now on report the standard state and value.
-void Retire(std::shared_ptr<Exposed>* exposed) {
-    (*exposed)->info.state = nullptr;
-    (*exposed)->info.value = nullptr;
-    delete exposed;
-}
-
-// Plain subclassing through the window procedure, with the state in the
-// control's user data (a button keeps none of its own there): it needs nothing
-// of the common controls library, and reading it costs no trip to the system.
+// The control's subclass: its original procedure and one reference to its
+// record, kept in the control's user data (a button or label keeps none of
+// its own there). Through the window procedure rather than SetWindowSubclass,
+// which would load the common controls library at start.
 struct Subclass {
     WNDPROC original;
-    std::shared_ptr<Exposed>* exposed;
+    Exposed* exposed;
 };
 
 LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -306,13 +338,16 @@ LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_GETOBJECT:
         if (static_cast<LONG>(lp) == OBJID_CLIENT) {
-            if (const LRESULT object = ClientObject(*subclass->exposed, wp)) return object;
+            if (const LRESULT object = ClientObject(subclass->exposed, wp)) return object;
         }
         break;
     case WM_NCDESTROY:
+        // Wrappers still held by screen readers keep name and role, and from
+        // now on report the standard state and value.
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        Retire(subclass->exposed);
+        subclass->exposed->info.source = nullptr;
+        subclass->exposed->Release();
         delete subclass;
         break;
     }
@@ -323,15 +358,23 @@ LRESULT CALLBACK ExposedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 void ExposeAccessible(HWND control, AccessibleInfo info) {
     if (!control) return;
-    auto* exposed = new std::shared_ptr<Exposed>(std::make_shared<Exposed>(Exposed{control, std::move(info)}));
+    auto* exposed = new Exposed(control, info);
     if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)) == ExposedProc) {
         auto* subclass = reinterpret_cast<Subclass*>(GetWindowLongPtrW(control, GWLP_USERDATA));
-        Retire(std::exchange(subclass->exposed, exposed));
+        subclass->exposed->info.source = nullptr;
+        subclass->exposed->Release();
+        subclass->exposed = exposed;
         return;
     }
     auto* subclass = new Subclass{reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)), exposed};
     SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(subclass));
     SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ExposedProc));
+}
+
+void EndAccessibility() {
+    if (!comEntered) return;
+    comEntered = false;
+    Ole().coUninitialize();
 }
 
 void AccessibleStateChanged(HWND control) {

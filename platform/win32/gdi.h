@@ -3,35 +3,36 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/unique_handle.h"
 
 namespace vimbrel {
 
-struct GdiObjectTraits {
-    using Handle = HGDIOBJ;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { DeleteObject(h); }
-};
-struct IconTraits {
-    using Handle = HICON;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { DestroyIcon(h); }
-};
-struct MenuTraits {
-    using Handle = HMENU;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { DestroyMenu(h); }
-};
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { CloseHandle(h); }
-};
+// One closer each.
+using UniqueGdiObject = UniqueHandle<HGDIOBJ, DeleteObject>;
+using UniqueBitmap = UniqueHandle<HBITMAP, DeleteObject>;
+using UniqueMemoryDc = UniqueHandle<HDC, DeleteDC>;
+using UniqueIcon = UniqueHandle<HICON, DestroyIcon>;
+using UniqueMenu = UniqueHandle<HMENU, DestroyMenu>;
+using UniqueWindow = UniqueHandle<HWND, DestroyWindow>;
+using UniqueMutex = UniqueHandle<HANDLE, CloseHandle>;
 
-using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
-using UniqueIcon = UniqueHandle<IconTraits>;
-using UniqueMenu = UniqueHandle<MenuTraits>;
-using UniqueMutex = UniqueHandle<KernelHandleTraits>;
+// A window's device context from GetDC, given back with ReleaseDC.
+class WindowDc {
+public:
+    explicit WindowDc(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
+    ~WindowDc() {
+        if (dc_) ReleaseDC(hwnd_, dc_);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND hwnd_;
+    HDC dc_;
+};
 
 // BeginPaint/EndPaint around one WM_PAINT.
 class PaintDc {
@@ -61,24 +62,24 @@ private:
     HGDIOBJ old_;
 };
 
-// One solid brush per colour, kept for the window's life: only five colours ever appear.
+// One solid brush per colour, kept until the window is gone: a brush handed to
+// the system (a label's background from WM_CTLCOLORSTATIC) may be used by it at
+// any later paint, so none is ever replaced. Only a handful of colours appear.
 class BrushCache {
 public:
     HBRUSH For(COLORREF colour) {
         for (auto& e : entries_)
             if (e.colour == colour) return static_cast<HBRUSH>(e.brush.get());
-        entries_[count_ % kSlots] = {colour, UniqueGdiObject(CreateSolidBrush(colour))};
-        return static_cast<HBRUSH>(entries_[count_++ % kSlots].brush.get());
+        entries_.push_back({colour, UniqueGdiObject(CreateSolidBrush(colour))});
+        return static_cast<HBRUSH>(entries_.back().brush.get());
     }
 
 private:
-    static constexpr int kSlots = 8;
     struct Entry {
-        COLORREF colour = CLR_INVALID;
+        COLORREF colour;
         UniqueGdiObject brush;
     };
-    Entry entries_[kSlots];
-    int count_ = 0;
+    std::vector<Entry> entries_;
 };
 
 // One off-screen surface for drawing a control before it is copied to the
@@ -92,32 +93,30 @@ public:
 
     // A memory DC of at least width x height compatible with `screen`, or nullptr.
     HDC Get(HDC screen, int width, int height) {
-        if (dc_ && width <= width_ && height <= height_) return dc_;
+        if (dc_ && width <= width_ && height <= height_) return dc_.get();
         Release();
-        dc_ = CreateCompatibleDC(screen);
-        bitmap_ = CreateCompatibleBitmap(screen, width, height);
-        if (!dc_ || !bitmap_) {
-            Release();
-            return nullptr;
-        }
-        old_ = SelectObject(dc_, bitmap_);
+        UniqueMemoryDc dc(CreateCompatibleDC(screen));
+        UniqueBitmap bitmap(CreateCompatibleBitmap(screen, width, height));
+        if (!dc || !bitmap) return nullptr;
+        old_ = SelectObject(dc.get(), bitmap.get());
+        dc_ = std::move(dc);
+        bitmap_ = std::move(bitmap);
         width_ = width;
         height_ = height;
-        return dc_;
+        return dc_.get();
     }
 
 private:
+    // The bitmap is let go only once the DC has given it back.
     void Release() {
-        if (dc_ && old_) SelectObject(dc_, old_);
-        if (bitmap_) DeleteObject(bitmap_);
-        if (dc_) DeleteDC(dc_);
-        dc_ = nullptr;
-        bitmap_ = nullptr;
+        if (dc_ && old_) SelectObject(dc_.get(), old_);
         old_ = nullptr;
+        bitmap_.reset();
+        dc_.reset();
         width_ = height_ = 0;
     }
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
+    UniqueMemoryDc dc_;
+    UniqueBitmap bitmap_;
     HGDIOBJ old_ = nullptr;
     int width_ = 0, height_ = 0;
 };

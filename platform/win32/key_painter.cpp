@@ -16,42 +16,101 @@ std::wstring WindowText(HWND hwnd) {
     return text;
 }
 
-// A caption's lines are set one em apart, not one text-cell apart: CJK fonts
-// carry tall ascent and descent, and two of their cells do not fit a key 408
-// twips high. A one-line caption too wide for its face is broken in the middle,
-// as the design captions of four characters ("快照需求") are meant to be.
-std::vector<std::wstring> CaptionLines(HDC dc, const std::wstring& caption, int faceWidth) {
-    std::vector<std::wstring> lines;
-    const std::size_t lf = caption.find(L'\n');
-    if (lf != std::wstring::npos) {
-        lines = {caption.substr(0, lf), caption.substr(lf + 1)};
-    } else {
-        RECT measured{0, 0, 0, 0};
-        DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &measured, DT_SINGLELINE | DT_CALCRECT);
-        if (measured.right - measured.left > faceWidth && caption.size() > 1)
-            lines = {caption.substr(0, (caption.size() + 1) / 2), caption.substr((caption.size() + 1) / 2)};
-        else
-            lines = {caption};
-    }
-    return lines;
+int LineWidth(HDC dc, const std::wstring& line) {
+    RECT measured{0, 0, 0, 0};
+    DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &measured, DT_SINGLELINE | DT_CALCRECT);
+    return measured.right - measured.left;
 }
 
-// No DT_NOPREFIX, so "&&" shows one "&".
-void DrawCentredCaption(HDC dc, const RECT& face, const std::wstring& caption) {
-    TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
-    const int em = std::max<int>(1, tm.tmHeight - tm.tmInternalLeading);
-    const std::vector<std::wstring> lines = CaptionLines(dc, caption, face.right - face.left);
-    const int count = static_cast<int>(lines.size());
-    const int top = face.top + ((face.bottom - face.top) - count * em) / 2;
-    for (int i = 0; i < count; ++i) {
-        RECT rc{face.left, top + i * em, face.right, top + (i + 1) * em};
-        DrawTextW(dc, lines[static_cast<std::size_t>(i)].c_str(), static_cast<int>(lines[static_cast<std::size_t>(i)].size()),
-                  &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
-    }
+// A one-line caption too wide for its face is broken in the middle, as the
+// design captions of four characters ("快照需求") are meant to be.
+std::vector<std::wstring> CaptionLines(HDC dc, const std::wstring& caption, int faceWidth) {
+    const std::size_t lf = caption.find(L'\n');
+    if (lf != std::wstring::npos) return {caption.substr(0, lf), caption.substr(lf + 1)};
+    if (caption.size() > 1 && LineWidth(dc, caption) > faceWidth)
+        return {caption.substr(0, (caption.size() + 1) / 2), caption.substr((caption.size() + 1) / 2)};
+    return {caption};
 }
 
 }  // namespace
+
+namespace {
+// The room a caption's lines take: a text cell (ascent and descent) each, the
+// font's external leading between them, and a pixel clear of the edge below the
+// last descent; above, the internal leading keeps the glyphs off the edge, or
+// where a font has none, another pixel does.
+int TopClearance(const TEXTMETRICW& tm) { return tm.tmInternalLeading > 0 ? 0 : 1; }
+int BlockHeight(const TEXTMETRICW& tm, int count) {
+    return TopClearance(tm) + count * tm.tmHeight + (count - 1) * tm.tmExternalLeading + 1;
+}
+}  // namespace
+
+// The keys' font at a pixel height, or nullptr when it cannot be made.
+HFONT KeyboardWindow::FontOfSize(int px) {
+    if (px == fontHeight_) return static_cast<HFONT>(font_.get());
+    for (const auto& [size, font] : captionFonts_)
+        if (size == px) return static_cast<HFONT>(font.get());
+    captionFonts_.emplace_back(px, MakeFont(px));
+    return static_cast<HFONT>(captionFonts_.back().second.get());
+}
+
+// Where two lines, or a line's width, do not fit the face in the keys' font,
+// the lines are set in the largest smaller size that fits. The largest size
+// whose lines fit a face's height is found once for each height: most keys
+// share one, and measuring every size at every paint slows the first one.
+HFONT KeyboardWindow::CaptionFont(HDC dc, const std::vector<std::wstring>& lines, const RECT& face) {
+    const int width = face.right - face.left;
+    const int height = face.bottom - face.top;
+    const int count = static_cast<int>(lines.size());
+    const int smallest = std::max(6, fontHeight_ / 2);
+    int px = -1;
+    for (const HeightFit& fit : heightFits_)
+        if (fit.height == height && fit.lines == count) px = fit.px;
+    if (px < 0) {
+        for (px = fontHeight_; px > smallest; --px) {
+            HFONT font = FontOfSize(px);
+            if (!font) break;
+            SelectedObject selected(dc, font);
+            TEXTMETRICW tm{};
+            GetTextMetricsW(dc, &tm);
+            if (BlockHeight(tm, count) <= height) break;
+        }
+        heightFits_.push_back({height, count, px});
+    }
+    HFONT font = FontOfSize(px);
+    for (; font && px >= smallest; font = FontOfSize(--px)) {
+        SelectedObject selected(dc, font);
+        bool fits = true;
+        for (const std::wstring& line : lines) fits = fits && LineWidth(dc, line) <= width;
+        if (fits || px == smallest) break;
+    }
+    return font ? font : static_cast<HFONT>(font_.get());
+}
+
+// The lines are centred on the face, inside the raised edge, and drawn clipped
+// to it. No DT_NOPREFIX, so "&&" shows one "&".
+void KeyboardWindow::DrawCaption(HDC dc, const RECT& face, const std::wstring& caption) {
+    std::vector<std::wstring> lines;
+    {
+        SelectedObject selected(dc, font_.get());
+        lines = CaptionLines(dc, caption, face.right - face.left);
+    }
+    HFONT font = lines.size() > 1 ? CaptionFont(dc, lines, face) : static_cast<HFONT>(font_.get());
+    SelectedObject selected(dc, font);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    const int count = static_cast<int>(lines.size());
+    const int pitch = tm.tmHeight + tm.tmExternalLeading;
+    const int top = face.top + ((face.bottom - face.top) - BlockHeight(tm, count)) / 2 + TopClearance(tm);
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, face.left, face.top, face.right, face.bottom);
+    for (int i = 0; i < count; ++i) {
+        const std::wstring& line = lines[static_cast<std::size_t>(i)];
+        RECT rc{face.left, top + i * pitch, face.right, top + i * pitch + tm.tmHeight};
+        DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &rc, DT_CENTER | DT_TOP | DT_SINGLELINE);
+    }
+    RestoreDC(dc, saved);
+}
 
 // The face is drawn off screen and copied in one go, so a key whose caption or
 // colour changes never shows its bare face between the fill and the text. The
@@ -80,15 +139,9 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     RECT rc = whole;
     FillRect(dc, &rc, brushes_.For(keyColours_[row]));
     DrawEdge(dc, &rc, edge, BF_RECT | BF_ADJUST);
-    {
-        SelectedObject font(dc, font_.get());
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, RGB(0, 0, 0));
-        // Centred on the whole button: two lines of CJK text need every pixel of a key's height.
-        rc.top = whole.top;
-        rc.bottom = whole.bottom;
-        DrawCentredCaption(dc, rc, WindowText(item.hwndItem));
-    }
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0, 0, 0));
+    DrawCaption(dc, rc, WindowText(item.hwndItem));  // rc: the face, inside the edge
     if (buffered) BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, dc, 0, 0, SRCCOPY);
     return TRUE;
 }

@@ -41,9 +41,7 @@ Fn User32Function(const char* name) {
 }
 
 int SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    const int dpi = GetDeviceCaps(WindowDc(nullptr).get(), LOGPIXELSY);
     return dpi > 0 ? dpi : 96;
 }
 
@@ -56,29 +54,51 @@ RECT OuterRect(int clientLeft, int clientTop, int clientWidth, int clientHeight,
     return rc;
 }
 
-// The centre of the red pixels of a pointer image: the finger tip that strikes.
-POINT RedTip(HBITMAP colour) {
-    POINT tip{16, 8};
+// The centre of the red pixels of a pointer image of size x size pixels: the
+// finger tip that strikes. A scaled image may have blended the tip's edges.
+POINT RedTip(HBITMAP colour, int size) {
+    POINT tip{size / 2, size / 4};
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = 32;
-    bi.bmiHeader.biHeight = -32;  // top-down rows
+    bi.bmiHeader.biWidth = size;
+    bi.bmiHeader.biHeight = -size;  // top-down rows
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
-    std::vector<RGBQUAD> px(32 * 32);
-    HDC screen = GetDC(nullptr);
-    const int rows = GetDIBits(screen, colour, 0, 32, px.data(), &bi, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    if (rows != 32) return tip;
+    std::vector<RGBQUAD> px(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
+    const int rows = GetDIBits(WindowDc(nullptr).get(), colour, 0, static_cast<UINT>(size), px.data(), &bi,
+                               DIB_RGB_COLORS);
+    if (rows != size) return tip;
     int sx = 0, sy = 0, n = 0;
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const RGBQUAD q = px[static_cast<std::size_t>(y * 32 + x)];
-            if (q.rgbRed == 255 && q.rgbGreen == 0 && q.rgbBlue == 0) sx += x, sy += y, ++n;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const RGBQUAD q = px[static_cast<std::size_t>(y * size + x)];
+            if (q.rgbRed >= 224 && q.rgbGreen <= 32 && q.rgbBlue <= 32) sx += x, sy += y, ++n;
         }
     if (n > 0) tip = {sx / n, sy / n};
     return tip;
+}
+
+// The keys are worked by the pointer alone. A key message reaching a key button
+// would make the button click itself: the keyboard's own Space, landing on the
+// focused Space key while the keyboard is in front, types another Space, for
+// ever. So no key message, whoever sent it, reaches the buttons' procedure.
+// A new caption is stored as any window stores its text, and the key drawn
+// with the next paint instead of at once: a Shift click rewrites 58 captions.
+// Subclassed through the window procedure, not SetWindowSubclass: that would
+// load the common controls library at start, which costs the keyboard a
+// sixth more memory and start-up time under Wine. Every key is a BUTTON, so
+// one original procedure serves them all.
+WNDPROC buttonProc = nullptr;
+
+LRESULT CALLBACK KeyButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg >= WM_KEYFIRST && msg <= WM_KEYLAST) return 0;
+    if (msg == WM_SETTEXT) {
+        const LRESULT stored = DefWindowProcW(hwnd, msg, wp, lp);
+        InvalidateRect(hwnd, nullptr, FALSE);
+        return stored;
+    }
+    return CallWindowProcW(buttonProc, hwnd, msg, wp, lp);
 }
 
 }  // namespace
@@ -89,6 +109,7 @@ KeyboardWindow::KeyboardWindow(HINSTANCE instance) : instance_(instance) {
 }
 
 KeyboardWindow::~KeyboardWindow() {
+    tooltip_.reset();
     if (hwnd_) DestroyWindow(hwnd_);
 }
 
@@ -101,14 +122,17 @@ bool KeyboardWindow::Create() {
     wc.hInstance = instance_;
     wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_VIMBREL));
     wc.hCursor = moveCursor_;
-    wc.hbrBackground = brushes_.For(kSilver);
+    // The class owns its background brush: the system deletes it with the class.
+    wc.hbrBackground = CreateSolidBrush(kSilver);
     wc.lpszClassName = kClassName;
     if (!RegisterClassExW(&wc)) return false;
 
     dpi_ = SystemDpi();
     const RECT outer = OuterRect(TwipsToPixels(kDesignClientLeft, dpi_), TwipsToPixels(kDesignClientTop, dpi_),
                                  TwipsToPixels(kClientWidth, dpi_), TwipsToPixels(kClientHeight, dpi_), dpi_);
-    hwnd_ = CreateWindowExW(0, kClassName, Wide(kWindowTitle), kWindowStyle, outer.left, outer.top,
+    // WS_EX_APPWINDOW: a window that is never activated has no taskbar button
+    // without it, and the keyboard minimised by 最新版本 must be found again.
+    hwnd_ = CreateWindowExW(WS_EX_APPWINDOW, kClassName, Wide(kWindowTitle), kWindowStyle, outer.left, outer.top,
                             outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance_, this);
     if (!hwnd_) return false;
     // Under per-monitor awareness the window's own monitor decides.
@@ -144,16 +168,29 @@ int KeyboardWindow::WindowDpi() const {
     return SystemDpi();
 }
 
+void KeyboardWindow::RestoreRunningCopy() {
+    HWND running = FindWindowW(kClassName, nullptr);
+    // Asynchronous: a keyboard that does not answer cannot hold up the second copy.
+    if (running && IsIconic(running)) ShowWindowAsync(running, SW_SHOWNOACTIVATE);
+}
+
 void KeyboardWindow::CreateFont() {
+    fontHeight_ = MulDiv(9, dpi_, 72);
+    font_ = MakeFont(fontHeight_);
+    captionFonts_.clear();
+    heightFits_.clear();
+}
+
+UniqueGdiObject KeyboardWindow::MakeFont(int pixelHeight) const {
     LOGFONTW lf{};
-    lf.lfHeight = -MulDiv(9, dpi_, 72);
+    lf.lfHeight = -pixelHeight;
     lf.lfWeight = FW_NORMAL;
     // No face named: the font mapper's own choice for Simplified Chinese, the
     // system's default font for that script (under Wine, a CJK font it finds).
     // Enumerating candidate faces instead costs tens of milliseconds at start.
     lf.lfCharSet = GB2312_CHARSET;
     lf.lfQuality = CLEARTYPE_QUALITY;
-    font_.reset(CreateFontIndirectW(&lf));
+    return UniqueGdiObject(CreateFontIndirectW(&lf));
 }
 
 // Children are created in tab-index order, so that their z-order is the focus order.
@@ -177,6 +214,8 @@ void KeyboardWindow::CreateControls() {
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(KeyControlId(k.key))), instance_,
                                     nullptr);
             keyWindows_[e.key] = child;
+            buttonProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(KeyButtonProc)));
         } else {
             const LabelDef& l = kLabels[e.label];
             // SS_NOTIFY: a click on a label lands on the label, not on the background below it.
@@ -191,21 +230,32 @@ void KeyboardWindow::CreateControls() {
     LayOut();
 
     // Screen readers hear a key's full name, not its two-line caption, and a light's state.
-    for (std::size_t row = 0; row < kKeys.size(); ++row) {
-        ExposeAccessible(keyWindows_[row],
-                         {WideString(AccessibleName(kKeys[row].key)), ROLE_SYSTEM_PUSHBUTTON,
-                          [this, row] {
-                              return KeyHeld(kKeys[row].key.control, keyColours_[row]) ? STATE_SYSTEM_PRESSED : 0L;
-                          },
-                          {}});
-    }
+    // A key that stays down (a lock or a latch) is a push button shown pressed,
+    // as Windows presents toggle buttons.
+    for (std::size_t row = 0; row < kKeys.size(); ++row)
+        ExposeAccessible(keyWindows_[row], {AccessibleName(kKeys[row].key), ROLE_SYSTEM_PUSHBUTTON, this});
     for (std::size_t i = 0; i < kLabels.size(); ++i) {
-        if (!kLabels[i].isLight) continue;
-        ExposeAccessible(labelWindows_[i],
-                         {WideString(LightAccessibleName(kLabels[i].light)), ROLE_SYSTEM_INDICATOR,
-                          [this, i] { return LightLit(labelColours_[i]) ? STATE_SYSTEM_CHECKED : 0L; },
-                          [this, i] { return WideString(LightValue(LightLit(labelColours_[i]))); }});
+        if (kLabels[i].isLight)
+            ExposeAccessible(labelWindows_[i], {LightAccessibleName(kLabels[i].light), ROLE_SYSTEM_INDICATOR, this});
     }
+}
+
+long KeyboardWindow::ExtraState(HWND control) const {
+    if (const int row = RowOf(control); row >= 0)
+        return KeyHeld(kKeys[row].key.control, keyColours_[row]) ? STATE_SYSTEM_PRESSED : 0L;
+    if (const int i = LabelIndex(control); i >= 0) return LightLit(labelColours_[i]) ? STATE_SYSTEM_CHECKED : 0L;
+    return 0;
+}
+
+std::u16string_view KeyboardWindow::Value(HWND control) const {
+    const int i = LabelIndex(control);
+    return i >= 0 && kLabels[i].isLight ? LightValue(LightLit(labelColours_[i])) : std::u16string_view{};
+}
+
+int KeyboardWindow::LabelIndex(HWND control) const {
+    for (std::size_t i = 0; i < labelWindows_.size(); ++i)
+        if (control && labelWindows_[i] == control) return static_cast<int>(i);
+    return -1;
 }
 
 void KeyboardWindow::LayOut() {
@@ -237,11 +287,11 @@ void KeyboardWindow::CreateTooltips() {
         const INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
         init(&icc);
     }
-    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_,
-                               nullptr);
+    tooltip_.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                   instance_, nullptr));
     // The tooltips name keys in Chinese too: the system's tooltip font may have no CJK glyphs.
-    SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    SendMessageW(tooltip_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     for (std::size_t row = 0; row < kKeys.size(); ++row) {
         std::wstring text = WideString(kKeys[row].tooltip);
         TTTOOLINFOW ti{};
@@ -250,24 +300,26 @@ void KeyboardWindow::CreateTooltips() {
         ti.hwnd = hwnd_;
         ti.uId = reinterpret_cast<UINT_PTR>(keyWindows_[row]);
         ti.lpszText = text.data();  // copied by the control
-        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+        SendMessageW(tooltip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
     }
 }
 
 // The pointer images are icons without a hot spot. The hot spot goes on the
 // red tip of the marked finger, the point that strikes the key. Each is made
-// the first time a key of its finger is pointed at.
+// the first time a key of its finger is pointed at, at the size the system
+// gives pointers at the window's DPI.
 HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
     const auto i = static_cast<std::size_t>(finger);
     if (fingerCursors_[i]) return fingerCursors_[i];
     fingerCursors_[i] = LoadCursorW(nullptr, IDC_ARROW);
+    const int size = PointerSize();
     HICON icon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_FINGER_FIRST + static_cast<int>(i)),
-                                               IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+                                               IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
     if (!icon) return fingerCursors_[i];
     ICONINFO info{};
     if (GetIconInfo(icon, &info)) {
         info.fIcon = FALSE;
-        const POINT tip = RedTip(info.hbmColor);
+        const POINT tip = RedTip(info.hbmColor, size);
         info.xHotspot = static_cast<DWORD>(tip.x);
         info.yHotspot = static_cast<DWORD>(tip.y);
         ownedCursors_[i].reset(CreateIconIndirect(&info));
@@ -279,6 +331,17 @@ HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
     return fingerCursors_[i];
 }
 
+// GetSystemMetricsForDpi exists only from Windows 10 on; before, pointers have
+// the system DPI's size.
+int KeyboardWindow::PointerSize() const {
+    using MetricsForDpiFn = int(WINAPI*)(int, UINT);
+    int size = 0;
+    if (auto metrics = User32Function<MetricsForDpiFn>("GetSystemMetricsForDpi"))
+        size = metrics(SM_CXCURSOR, static_cast<UINT>(dpi_));
+    if (size <= 0) size = GetSystemMetrics(SM_CXCURSOR);
+    return size > 0 ? size : 32;
+}
+
 // The tooltip sees the pointer's moves, and a press only while it is showing.
 // Letting it watch every message of every key (TTF_SUBCLASS) puts its work
 // between a click and the key event that the click sends.
@@ -287,9 +350,9 @@ void KeyboardWindow::RelayToTooltip(const MSG& msg) const {
     const bool move = msg.message == WM_MOUSEMOVE;
     const bool press = msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN ||
                        msg.message == WM_MBUTTONDOWN;
-    if (!move && !(press && IsWindowVisible(tooltip_))) return;
+    if (!move && !(press && IsWindowVisible(tooltip_.get()))) return;
     if (msg.hwnd != hwnd_ && GetParent(msg.hwnd) != hwnd_) return;
-    SendMessageW(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+    SendMessageW(tooltip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
 }
 
 int KeyboardWindow::RowOf(KeyRef key) const { return KeyRow(key); }
@@ -345,8 +408,13 @@ LRESULT KeyboardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         }
         PostQuitMessage(0);
         return 0;
+    case WM_CLOSE:
+        tooltip_.reset();  // closed by its owner, not left to the system
+        break;
     case WM_NCDESTROY: {
-        // The last message: from here on the window is gone and this object no longer hears of it.
+        // The last message: from here on the window is gone and this object no
+        // longer hears of it. Any tooltip still held went with it, as owned windows do.
+        tooltip_.release();
         const HWND gone = std::exchange(hwnd_, nullptr);
         SetWindowLongPtrW(gone, GWLP_USERDATA, 0);
         return DefWindowProcW(gone, msg, wp, lp);
@@ -408,9 +476,14 @@ LRESULT KeyboardWindow::OnDpiChanged(int dpi, const RECT& suggested) {
     dpi_ = dpi;
     UniqueGdiObject oldFont = std::move(font_);  // still selected by the controls until they get the new one
     CreateFont();
+    // Pointers of the new size from the next one shown; the one showing now stays valid.
+    for (std::size_t i = 0; i < fingerCursors_.size(); ++i) {
+        if (ownedCursors_[i]) retiredCursors_.push_back(std::move(ownedCursors_[i]));
+        fingerCursors_[i] = nullptr;
+    }
     for (HWND child : keyWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     for (HWND child : labelWindows_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-    if (tooltip_) SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    if (tooltip_) SendMessageW(tooltip_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     const RECT rc = OuterRect(suggested.left, suggested.top, TwipsToPixels(kClientWidth, dpi_),
                               TwipsToPixels(kClientHeight, dpi_), dpi_);
     SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, rc.right - rc.left, rc.bottom - rc.top,

@@ -5,16 +5,20 @@
 #include <windows.h>
 
 #include <array>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "layout/key_table.h"
 #include "layout/labels.h"
 #include "platform/platform.h"
+#include "platform/win32/accessible.h"
 #include "platform/win32/gdi.h"
 #include "window/screen_keyboard.h"
 
 namespace vimbrel {
 
-class KeyboardWindow final : public Platform {
+class KeyboardWindow final : public Platform, private AccessibleSource {
 public:
     explicit KeyboardWindow(HINSTANCE instance);
     ~KeyboardWindow() override;
@@ -23,6 +27,9 @@ public:
 
     // Creates the window and its controls and runs the start-up sequence.
     bool Create();
+    // For a second copy: shows a running keyboard that was minimised again,
+    // without activating it. Touches nothing else of it.
+    static void RestoreRunningCopy();
     HWND hwnd() const { return hwnd_; }
     // Shows the tooltips the mouse messages of the window and its keys.
     void RelayToTooltip(const MSG& msg) const;
@@ -62,16 +69,27 @@ private:
     void CreateControls();
     void CreateTooltips();
     void CreateFont();
+    UniqueGdiObject MakeFont(int pixelHeight) const;
+    HFONT CaptionFont(HDC dc, const std::vector<std::wstring>& lines, const RECT& face);
+    HFONT FontOfSize(int px);
+    void DrawCaption(HDC dc, const RECT& face, const std::wstring& caption);
     void LayOut();
     HCURSOR FingerCursor(Finger finger);
+    int PointerSize() const;
+    void RepressDroppedModifiers(std::uint8_t sending);
+    void NoteModifier(std::uint8_t vk, bool down);
     int RowOf(KeyRef key) const;  // row in kKeys, or -1
     int RowOf(HWND control) const;
     HWND LabelWindow(Light light) const;
+    int LabelIndex(HWND control) const;  // row in kLabels, or -1
+    // AccessibleSource: a held key is pressed, a lit light checked and "亮".
+    long ExtraState(HWND control) const override;
+    std::u16string_view Value(HWND control) const override;
     int WindowDpi() const;
 
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;
-    HWND tooltip_ = nullptr;
+    UniqueWindow tooltip_;  // destroyed before the window that owns it
     int dpi_ = 96;
     ScreenKeyboard keyboard_{*this};
     std::array<HWND, kKeys.size()> keyWindows_{};
@@ -81,11 +99,30 @@ private:
     BrushCache brushes_;
     OffscreenBuffer faceBuffer_;
     UniqueGdiObject font_;
+    int fontHeight_ = 0;  // pixels, of font_
+    // Smaller fonts for two-line captions that do not fit the face in font_, by pixel height.
+    std::vector<std::pair<int, UniqueGdiObject>> captionFonts_;
+    // The largest of those sizes whose lines fit a face's height, by height and line count.
+    struct HeightFit {
+        int height, lines, px;
+    };
+    std::vector<HeightFit> heightFits_;
     UniqueMenu menu_;
     std::array<HCURSOR, kFingerCount> fingerCursors_{};
     std::array<UniqueIcon, kFingerCount> ownedCursors_;
+    std::vector<UniqueIcon> retiredCursors_;  // of an earlier DPI: one may still be shown
     HCURSOR moveCursor_ = nullptr;
     bool unloaded_ = false;
+
+    // What the keyboard itself did to each modifier group (Shift, Ctrl, Alt,
+    // each Windows key): which hands it holds down, whether its last event for
+    // the group was a release, and when it last pressed one.
+    struct ModifierLatch {
+        bool held[2] = {false, false};
+        bool releasedLast = false;
+        DWORD pressedAt = 0;
+    };
+    std::array<ModifierLatch, 5> modifiers_{};
 };
 
 }  // namespace vimbrel

@@ -1,5 +1,6 @@
 // The keyboard window as the core's platform: each operation in a few lines
 // with the Windows entry point the behaviour depends on.
+#include <iterator>
 #include <string>
 
 #include "layout/accessible_names.h"
@@ -13,20 +14,91 @@ namespace vimbrel {
 namespace {
 const wchar_t* Wide(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 std::wstring WideString(std::u16string_view s) { return std::wstring(Wide(s), s.size()); }
+
+// The modifier groups by the code the system reports their state under, with
+// their left- and right-hand keys. Wine records a right-hand Shift, Ctrl or Alt
+// sent with scan code 0 as the left-hand key, so only the generic code reads
+// true for both; each Windows key keeps its own code.
+struct ModifierGroup {
+    BYTE state;
+    BYTE hands[2];
+};
+constexpr ModifierGroup kModifierGroups[] = {
+    {VK_SHIFT, {VK_LSHIFT, VK_RSHIFT}}, {VK_CONTROL, {VK_LCONTROL, VK_RCONTROL}},
+    {VK_MENU, {VK_LMENU, VK_RMENU}},    {VK_LWIN, {VK_LWIN, 0}},
+    {VK_RWIN, {VK_RWIN, 0}},
+};
+
+// The time a press of ours takes to show in the system's key state: a click
+// handled right after a latch may otherwise read the latched key as up.
+constexpr DWORD kPressSettles = 300;  // ms
+
+bool Down(BYTE vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; }
+
+// Closes the open pop-up menu when a button is pressed outside the keyboard's
+// own windows. The system closes a menu on such a click only for the
+// foreground application, and the keyboard never is that.
+LRESULT CALLBACK MenuMouseHook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION &&
+        (wp == WM_LBUTTONDOWN || wp == WM_RBUTTONDOWN || wp == WM_MBUTTONDOWN || wp == WM_XBUTTONDOWN)) {
+        const HWND under = WindowFromPoint(reinterpret_cast<const MSLLHOOKSTRUCT*>(lp)->pt);
+        if (!under || GetWindowThreadProcessId(under, nullptr) != GetCurrentThreadId()) EndMenu();
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
 }  // namespace
 
 // keybd_event, not SendInput: scan code 0, no extended-key flag, extra information 0.
-void KeyboardWindow::KeyDown(std::uint8_t vk) { keybd_event(vk, 0, 0, 0); }
-void KeyboardWindow::KeyUp(std::uint8_t vk) { keybd_event(vk, 0, KEYEVENTF_KEYUP, 0); }
+void KeyboardWindow::KeyDown(std::uint8_t vk) {
+    RepressDroppedModifiers(vk);
+    keybd_event(vk, 0, 0, 0);
+    NoteModifier(vk, true);
+}
+
+void KeyboardWindow::KeyUp(std::uint8_t vk) {
+    keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
+    NoteModifier(vk, false);
+}
+
+void KeyboardWindow::NoteModifier(std::uint8_t vk, bool down) {
+    for (std::size_t g = 0; g < std::size(kModifierGroups); ++g)
+        for (int hand = 0; hand < 2; ++hand) {
+            if (kModifierGroups[g].hands[hand] != vk) continue;
+            ModifierLatch& latch = modifiers_[g];
+            latch.held[hand] = down;
+            latch.releasedLast = !down;
+            if (down) latch.pressedAt = GetTickCount();
+        }
+}
+
+// A latched modifier holds until its second click. Wine lets go of it when the
+// pointer enters one of its windows from another, taking the modifiers' state
+// from X again, which knows nothing of ours. So before a key goes out, each
+// modifier the keyboard holds that the system reads as up is pressed again. On
+// Windows the system keeps it and this never fires. A group whose last event
+// from the keyboard was a release reads up because of that release (both hands
+// count as one under Wine) and is left alone; so is the group being sent.
+void KeyboardWindow::RepressDroppedModifiers(std::uint8_t sending) {
+    const DWORD now = GetTickCount();
+    for (std::size_t g = 0; g < std::size(kModifierGroups); ++g) {
+        const ModifierGroup& group = kModifierGroups[g];
+        ModifierLatch& latch = modifiers_[g];
+        if (!latch.held[0] && !latch.held[1]) continue;
+        if (latch.releasedLast || group.hands[0] == sending || group.hands[1] == sending) continue;
+        if (now - latch.pressedAt < kPressSettles || Down(group.state)) continue;
+        for (int hand = 0; hand < 2; ++hand)
+            if (latch.held[hand]) keybd_event(group.hands[hand], 0, 0, 0);
+        latch.pressedAt = now;
+    }
+}
 
 void KeyboardWindow::SetCaption(KeyRef key, std::u16string_view text) {
     const int row = RowOf(key);
     if (row < 0) return;
-    // The text is stored as the button would store it, without the button's own
-    // immediate repaint: the key is painted once, with the next paint of the
-    // window, however many captions a click rewrites.
-    DefWindowProcW(keyWindows_[row], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(WideString(text).c_str()));
-    InvalidateRect(keyWindows_[row], nullptr, FALSE);
+    // The keys' subclass stores the text and invalidates the key rather than
+    // letting the button paint at once: the key is painted once, with the next
+    // paint of the window, however many captions a click rewrites.
+    SetWindowTextW(keyWindows_[row], WideString(text).c_str());
 }
 
 Colour KeyboardWindow::BackColour(KeyRef key) const {
@@ -114,12 +186,19 @@ void KeyboardWindow::BeginMove() {
 
 void KeyboardWindow::Minimise() { ShowWindow(hwnd_, SW_MINIMIZE); }
 
+// The menu's owner is never the foreground window, and the system closes a
+// menu on a click outside it only for the foreground window's. Making the
+// keyboard the foreground window would take the focus from the application
+// being typed into, so a low-level mouse hook, there only while the menu is
+// open, ends the menu on a press outside the keyboard's windows.
 int KeyboardWindow::ShowPopupMenu() {
     POINT pt{};
     GetCursorPos(&pt);
+    HHOOK outside = SetWindowsHookExW(WH_MOUSE_LL, MenuMouseHook, instance_, 0);
     const int chosen = static_cast<int>(TrackPopupMenuEx(GetSubMenu(menu_.get(), 0),
                                                          TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, pt.x,
                                                          pt.y, hwnd_, nullptr));
+    if (outside) UnhookWindowsHookEx(outside);
     return chosen - 1;  // command ids are rows plus one; 0, nothing chosen, becomes -1
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Checks the identity that vimbrel.exe carries: version block, icons, manifest,
-and that it is a static 32-bit Windows GUI program of at most 512 KiB.
+and that it is a static 32-bit Windows GUI program of at most 128 KiB.
 
     check_exe.py EXE ASSETS_DIR
 """
@@ -36,7 +36,7 @@ def resource_bytes(pe, entry):
 
 def main(exe, assets):
     size = os.path.getsize(exe)
-    check(size <= 512 * 1024, f"exe is {size} bytes, more than 512 KiB")
+    check(size <= 128 * 1024, f"exe is {size} bytes, more than 128 KiB")
     pe = pefile.PE(exe)
     check(pe.FILE_HEADER.Machine == 0x14C, "not a 32-bit x86 executable")
     check(pe.OPTIONAL_HEADER.Subsystem == 2, "not a Windows GUI program")

@@ -1,11 +1,15 @@
-// The application the end-to-end tests type into: it takes the foreground and
-// writes every key event the system sees, and every character it receives, to a log.
+// The application the end-to-end tests and the benchmark type into: it takes the
+// foreground and writes every key event the system sees, with the performance
+// counter reading at which it reached the hooks, and every character and focus
+// change its window receives, to a log.
 //
-// Usage: keylog_target.exe <log file>
+// Usage: target.exe <log file> [hidden]
+// "hidden": the window is never shown, so the hook logs while another program is in front.
 //
 // Log lines, flushed one by one so the driver can follow the file while we run:
-//   ready hwnd=0x...                         window shown, hook installed
-//   key vk=65 scan=0 flags=0x10 up=0 extra=0  low-level hook: one key event
+//   ready hwnd=0x... hook=1 freq=10000000    window shown, hook installed, counter frequency
+//   key vk=65 scan=0 flags=0x10 up=0 extra=0 qpc=123456789
+//                                            low-level hook: one key event
 //   char 0041                                WM_CHAR, the UTF-16 code unit in hex
 //   syschar 0061                             WM_SYSCHAR (a character typed with Alt)
 //   keymsg down vk=65 / keymsg up vk=65      WM_KEYDOWN/WM_SYSKEYDOWN and their ups
@@ -17,10 +21,11 @@
 #include <cstdio>
 #include <iterator>
 
+#include "app.h"
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"VimbrelTarget";
-constexpr wchar_t kTitle[] = L"VimbrelTarget";
 
 FILE* log_ = nullptr;
 HHOOK hook_ = nullptr;
@@ -38,13 +43,16 @@ void LogLine(const char* format, ...) {
 }
 
 // The hook sees injected events too (LLKHF_INJECTED), before any window does,
-// so it records exactly what the keyboard handed to the system.
+// so it records exactly what the keyboard handed to the system. The counter is
+// read before anything else: the benchmark times clicks to this moment.
 LRESULT CALLBACK KeyboardHook(int code, WPARAM wp, LPARAM lp) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
     if (code == HC_ACTION) {
         const auto& event = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
-        LogLine("key vk=%lu scan=%lu flags=0x%lx up=%d extra=%lu", event.vkCode, event.scanCode,
-                event.flags, (event.flags & LLKHF_UP) ? 1 : 0,
-                static_cast<unsigned long>(event.dwExtraInfo));
+        LogLine("key vk=%lu scan=%lu flags=0x%lx up=%d extra=%lu qpc=%lld", event.vkCode, event.scanCode,
+                event.flags, (event.flags & LLKHF_UP) ? 1 : 0, static_cast<unsigned long>(event.dwExtraInfo),
+                now.QuadPart);
     }
     return CallNextHookEx(hook_, code, wp, lp);
 }
@@ -96,11 +104,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         EndPaint(hwnd, &ps);
         return 0;
     }
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
     }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    return app::MainWindowAnswer(hwnd, msg, wp, lp);
 }
 
 }  // namespace
@@ -110,35 +115,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv || argc < 2) return 2;
     log_ = _wfopen(argv[1], L"ab");
+    const bool hidden = argc > 2 && lstrcmpiW(argv[2], L"hidden") == 0;
     LocalFree(argv);
     if (!log_) return 3;
 
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = kClassName;
-    RegisterClassExW(&wc);
-
     // Top left, well clear of the keyboard at the bottom centre of the screen.
-    HWND hwnd = CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, 40, 40, 420, 240,
-                                nullptr, nullptr, instance, nullptr);
+    if (!app::RegisterWindowClass(kClassName, WindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1))) return 4;
+    HWND hwnd = app::CreateTopLevel(0, kClassName, kClassName, WS_OVERLAPPEDWINDOW, {40, 40, 460, 280});
     if (!hwnd) return 4;
     hook_ = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHook, instance, 0);
-    ShowWindow(hwnd, SW_SHOW);
-    UpdateWindow(hwnd);
-    SetForegroundWindow(hwnd);
-    SetFocus(hwnd);
-    LogLine("ready hwnd=0x%lx hook=%d", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(hwnd)),
-            hook_ ? 1 : 0);
-
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    if (!hidden) {
+        ShowWindow(hwnd, SW_SHOW);
+        UpdateWindow(hwnd);
+        SetForegroundWindow(hwnd);
+        SetFocus(hwnd);
     }
+    LARGE_INTEGER freq;
+    QueryPerformanceFrequency(&freq);
+    LogLine("ready hwnd=0x%lx hook=%d freq=%lld", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(hwnd)),
+            hook_ ? 1 : 0, freq.QuadPart);
+
+    app::MessageLoop();
     if (hook_) UnhookWindowsHookEx(hook_);
     LogLine("exit");
     std::fclose(log_);

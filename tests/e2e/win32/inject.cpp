@@ -1,4 +1,4 @@
-// Loaded into the keyboard's process by quality_probe.exe, which runs one of
+// Loaded into the keyboard's process by probe.exe, which runs one of
 // these exports there on a thread of its own. Handles to GDI objects mean
 // something only inside the process that made them, so whatever needs one is
 // read here. Each export answers with its thread's exit code.
