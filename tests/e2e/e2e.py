@@ -24,6 +24,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import native_cases as native  # noqa: E402
+import package_cases as package  # noqa: E402
 import wine_cases as wine  # noqa: E402
 from harness import CaseFailure, Desktop  # noqa: E402
 
@@ -72,6 +73,8 @@ CASES = (
     ("native_pointers_tooltips", native.case_pointers_tooltips, NATIVE_TIMEOUT),
     ("native_menu", native.case_menu, NATIVE_TIMEOUT),
     ("native_xterm", native.case_xterm, NATIVE_TIMEOUT),
+    ("native_package", package.case_native_package, 300),
+    ("win32_package", package.case_win32_package, DEFAULT_TIMEOUT),
 )
 
 

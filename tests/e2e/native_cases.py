@@ -129,10 +129,10 @@ class Native:
         return subprocess.run([str(a) for a in argv], env=env or self.env, capture_output=True, text=True,
                               stdin=subprocess.DEVNULL, timeout=30)
 
-    def spawn(self, argv, name, env=None):
+    def spawn(self, argv, name, env=None, cwd=None):
         log = open(os.path.join(self.dir, name + ".out"), "ab")
         proc = subprocess.Popen(argv, env=env or self.env, stdin=subprocess.DEVNULL, stdout=log,
-                                stderr=subprocess.STDOUT)
+                                stderr=subprocess.STDOUT, cwd=cwd)
         log.close()
         self.procs.append(proc)
         return proc
@@ -145,9 +145,9 @@ class Native:
         wait_for("the focus on the target", lambda: self.focus() == self.target_window)
         self.mark()
 
-    def start_keyboard(self, **extra_env):
+    def start_keyboard(self, argv=None, cwd=None, **extra_env):
         env = dict(self.env, **extra_env)
-        self.keyboard = self.spawn([self.keyboard_exe], "vimbrel", env)
+        self.keyboard = self.spawn(argv or [self.keyboard_exe], "vimbrel", env, cwd)
         self.window = int(wait_for("the keyboard window", lambda: self.find_window(TITLE)))
         # Placed at the bottom centre with its first draw: wait until it stays put.
         last = None
