@@ -45,7 +45,10 @@ int main(int argc, char** argv) {
     if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland)
         std::fputs("vimbrel: Wayland session: keys reach X (Xwayland) applications only\n", stderr);
     gdk_set_allowed_backends("x11");
-    if (!gtk_init_check(&argc, &argv)) return 1;
+    if (!gtk_init_check(&argc, &argv)) {
+        std::fputs("vimbrel: cannot open the X display (is DISPLAY set?)\n", stderr);
+        return 1;
+    }
     Display* display = gdk_x11_get_default_xdisplay();
     g_displayName = DisplayString(display);
 

@@ -272,9 +272,14 @@ def case_typing(desktop):
 
 def case_focus_xfwm4(desktop):
     """Under xfwm4 too, clicks on keys, the background and the lights leave the focus
-    with the target, which receives the keys."""
+    with the target, which receives the keys; started with WAYLAND_DISPLAY set, the
+    keyboard warns once and runs on X."""
     with Native(desktop, "native_focus_xfwm4", wm="xfwm4") as n:
-        n.start_keyboard()
+        # Started as from a Wayland session: it says once that it reaches X clients only, and runs on X.
+        n.start_keyboard(WAYLAND_DISPLAY="wayland-vimbrel-test")
+        with open(os.path.join(n.dir, "vimbrel.out"), encoding="utf-8") as f:
+            said = f.read().splitlines()
+        check(len(said) == 1 and "Wayland" in said[0] and "X" in said[0], "at start it said %r" % said)
         n.start_target()
         n.click(("SKB", 65), n.background(), ("SKB", 66), n.point(("卷轴灯", 0)), ("SKB", 67))
         check(brief(n.key_events(6)) == "+a/0x0 -a/0x0 +b/0x0 -b/0x0 +c/0x0 -c/0x0",
