@@ -20,6 +20,11 @@ namespace vimbrel {
 
 namespace {
 
+GdkFilterReturn HearKeyboardEvents(GdkXEvent* event, GdkEvent*, gpointer keys) {
+    static_cast<XKeys*>(keys)->Hear(*static_cast<XEvent*>(event));
+    return GDK_FILTER_CONTINUE;
+}
+
 constexpr Twips kDesignClientLeft = 3675;
 constexpr Twips kDesignClientTop = 4485;
 
@@ -114,6 +119,7 @@ GtkKeyboard::GtkKeyboard() : keys_(XDisplay()) {
 }
 
 GtkKeyboard::~GtkKeyboard() {
+    gdk_window_remove_filter(nullptr, HearKeyboardEvents, &keys_);
     if (menu_) gtk_widget_destroy(menu_);
     if (window_) gtk_widget_destroy(window_);
     for (GdkCursor* c : fingerCursors_)
@@ -170,9 +176,8 @@ void GtkKeyboard::Create() {
                          if (move) g_object_unref(move);
                      }),
                      nullptr);
-    // Our own bindings of spare keycodes come back here too; the map is read again when next needed.
-    g_signal_connect_swapped(gdk_keymap_get_for_display(gdk_display_get_default()), "keys-changed",
-                             G_CALLBACK(+[](XKeys* keys) { keys->KeymapChanged(); }), &keys_);
+    // X's keyboard events keep the key map and group the keys are looked up in current.
+    gdk_window_add_filter(nullptr, HearKeyboardEvents, &keys_);
 
     CreateControls();
     keyboard_.Form_Load();

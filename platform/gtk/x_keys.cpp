@@ -66,6 +66,14 @@ bool CodeIsEmpty(XkbDescPtr map, int code) {
 XKeys::XKeys(Display* display) : display_(display) {
     int event, error, major, minor;
     haveXTest_ = XTestQueryExtension(display_, &event, &error, &major, &minor);
+    int opcode = 0;
+    major = XkbMajorVersion;
+    minor = XkbMinorVersion;
+    if (XkbQueryExtension(display_, &opcode, &event, &error, &major, &minor)) {
+        xkbEvent_ = event;
+        XkbSelectEvents(display_, XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
+        XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
+    }
     g_keys = this;
 }
 
@@ -79,6 +87,26 @@ void XKeys::KeymapChanged() {
     map_ = nullptr;
 }
 
+// X announces a new layout (setxkbmap) as a new keyboard, and a change of some
+// keys as a new map; either way the map is read again when next needed. GDK's
+// "keys-changed" is not listened to: it also comes after state changes that
+// leave the map as it was, and reading the whole map again costs a click two
+// round trips. The group is taken from the state notifications rather than
+// asked for at every key.
+void XKeys::Hear(const XEvent& event) {
+    if (xkbEvent_ < 0 || event.type != xkbEvent_) return;
+    switch (reinterpret_cast<const XkbEvent&>(event).any.xkb_type) {
+    case XkbStateNotify:
+        group_ = reinterpret_cast<const XkbEvent&>(event).state.group;
+        break;
+    case XkbMapNotify:
+    case XkbNewKeyboardNotify:
+        KeymapChanged();
+        group_ = -1;
+        break;
+    }
+}
+
 void XKeys::Fake(KeyCode code, bool down) {
     if (haveXTest_ && code) XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
 }
@@ -88,10 +116,13 @@ bool XKeys::CodeIsDown(KeyCode code) const { return std::find(down_.begin(), dow
 KeyCode XKeys::CodeFor(KeySym keysym) {
     if (!map_) map_ = XkbGetMap(display_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
     if (!map_) return 0;
-    XkbStateRec state{};
-    XkbGetState(display_, XkbUseCoreKbd, &state);
+    if (group_ < 0) {
+        XkbStateRec state{};
+        XkbGetState(display_, XkbUseCoreKbd, &state);
+        group_ = state.group;
+    }
     for (int code = map_->min_key_code; code <= map_->max_key_code; ++code)
-        if (FirstLevelSym(map_, code, state.group) == keysym) return static_cast<KeyCode>(code);
+        if (FirstLevelSym(map_, code, group_) == keysym) return static_cast<KeyCode>(code);
     return BindSpareCode(keysym);
 }
 

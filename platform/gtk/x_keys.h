@@ -24,6 +24,9 @@ public:
 
     // The display's key map changed (a new layout, or one of our own bindings).
     void KeymapChanged();
+    // Keeps the key map and the keyboard group up to date from X's keyboard
+    // events; every event of the display passes through here.
+    void Hear(const XEvent& event);
     // Lets go of every key still down and gives the spare keycodes back.
     void ReleaseAllAndRestore();
     // The same through a fresh connection, when the keyboard's own one is gone.
@@ -43,6 +46,8 @@ private:
     Display* display_;
     bool haveXTest_ = false;
     XkbDescPtr map_ = nullptr;  // the key map as last read; nullptr: read it again
+    int xkbEvent_ = -1;         // the keyboard extension's event code
+    int group_ = -1;            // the keyboard group as last announced; -1: ask
     std::array<KeyCode, 256> down_{};     // per virtual-key code, the keycode it went down with
     std::array<bool, 256> aroundKeys_{};  // Alt or Windows key latched: pressed around each other key
     std::vector<Binding> bindings_;       // spare keycodes given a keysym the layout lacks, oldest first
