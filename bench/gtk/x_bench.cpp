@@ -3,12 +3,12 @@
 // (the same conversation as the Windows probe's):
 //
 //   start QUIET_MS PROGRAM [ARG...]
-//       runs PROGRAM and times it from just before it is started until its
-//       window's picture is complete: from the time the window is mapped, each
-//       damage to it is timed and the window read back; once no damage has come
-//       for QUIET_MS, the picture last read is the complete one, and the first
-//       complete draw is the earliest reading from which every later one equals
-//       it. Answers "started pid= window= mapped_ms= painted_ms= draws=".
+//       runs PROGRAM and watches its window from just before it is started:
+//       from the time the window is mapped, each damage to it is timed and the
+//       window read back, until no damage has come for QUIET_MS. Answers a line
+//       "reading ms= picture=" per reading (ms since the start, a hash of the
+//       pixels, 0 when they could not be read), then "started pid= window=
+//       mapped_ms=".
 //   end PID          ends a program started here (SIGTERM, then SIGKILL) and reaps it;
 //                    at the end of the input every program still running is ended
 //   origin WINDOW    "origin x= y= width= height=": the window's inside on the screen
@@ -182,11 +182,10 @@ int Start(std::istringstream& in) {
     XDamageDestroy(g_display, damage);
     for (const Window w : candidates)
         if (w != window) XSelectInput(g_display, w, NoEventMask);
-    std::size_t first = readings.size() - 1;
-    while (first > 0 && readings[first - 1].picture == readings.back().picture) --first;
+    for (const Reading& r : readings)
+        std::cout << "reading ms=" << r.ms << " picture=" << std::hex << r.picture << std::dec << "\n";
     std::cout << "started pid=" << pid << " window=0x" << std::hex << window << std::dec << " mapped_ms=" << mappedMs
-              << " painted_ms=" << readings[first].ms << " draws=" << readings.size() - 1
-              << " complete=" << (readings.back().picture != 0) << "\n";
+              << "\n";
     return 0;
 }
 
@@ -296,9 +295,12 @@ int main() {
     hints.flags = InputHint;
     hints.input = True;
     XSetWMHints(g_display, g_target, &hints);
-    XSelectInput(g_display, g_target, KeyPressMask);
+    XSelectInput(g_display, g_target, KeyPressMask | StructureNotifyMask);
     XMapWindow(g_display, g_target);
-    XSync(g_display, False);
+    // The window manager maps it; it can take the focus from then on.
+    const double deadline = NowMs() + 10000;
+    for (XEvent e; NextEvent(&e, deadline);)
+        if (e.type == MapNotify && e.xmap.window == g_target) break;
 
     for (std::string line; std::getline(std::cin, line);) {
         std::istringstream in(line);
