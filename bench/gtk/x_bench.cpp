@@ -288,13 +288,21 @@ int main() {
     }
     XSetErrorHandler(IgnoreErrors);  // windows vanish while we look at them
     XSelectInput(g_display, DefaultRootWindow(g_display), SubstructureNotifyMask);
-    g_target = XCreateSimpleWindow(g_display, DefaultRootWindow(g_display), 40, 40, 200, 120, 0, 0,
+    g_target = XCreateSimpleWindow(g_display, DefaultRootWindow(g_display), 20, 20, 200, 120, 0, 0,
                                    WhitePixel(g_display, DefaultScreen(g_display)));
     XStoreName(g_display, g_target, "VimbrelBenchTarget");
     XWMHints hints{};
     hints.flags = InputHint;
     hints.input = True;
     XSetWMHints(g_display, g_target, &hints);
+    // Top left, where neither keyboard ever is: the window manager places it there.
+    XSizeHints place{};
+    place.flags = USPosition | USSize;
+    place.x = 20;
+    place.y = 20;
+    place.width = 200;
+    place.height = 120;
+    XSetWMNormalHints(g_display, g_target, &place);
     XSelectInput(g_display, g_target, KeyPressMask | StructureNotifyMask);
     XMapWindow(g_display, g_target);
     // The window manager maps it; it can take the focus from then on.
