@@ -583,7 +583,7 @@ def ratio_row(samples, title, figure, digits, limit, goal_text, use_total=False)
         ok = a <= b
     else:
         a, b = statistics.median(kb), statistics.median(fl)
-        ratio = "%.2f" % (a / b) if b else "n/a"
+        ratio = "%.3f" % (a / b) if b else "n/a"
         ok = a <= limit * b
     return (title, count(kb, fl), spread(kb, digits), spread(fl, digits), ratio, goal_text,
             "PASS" if ok else "FAIL"), None
