@@ -45,32 +45,46 @@ int BlockHeight(const TEXTMETRICW& tm, int count) {
 }
 }  // namespace
 
+// The keys' font at a pixel height, or nullptr when it cannot be made.
+HFONT KeyboardWindow::FontOfSize(int px) {
+    if (px == fontHeight_) return static_cast<HFONT>(font_.get());
+    for (const auto& [size, font] : captionFonts_)
+        if (size == px) return static_cast<HFONT>(font.get());
+    captionFonts_.emplace_back(px, MakeFont(px));
+    return static_cast<HFONT>(captionFonts_.back().second.get());
+}
+
 // Where two lines, or a line's width, do not fit the face in the keys' font,
-// the lines are set in the largest smaller size that fits.
+// the lines are set in the largest smaller size that fits. The largest size
+// whose lines fit a face's height is found once for each height: most keys
+// share one, and measuring every size at every paint slows the first one.
 HFONT KeyboardWindow::CaptionFont(HDC dc, const std::vector<std::wstring>& lines, const RECT& face) {
     const int width = face.right - face.left;
     const int height = face.bottom - face.top;
-    HFONT font = static_cast<HFONT>(font_.get());
-    for (int px = fontHeight_; px >= std::max(6, fontHeight_ / 2); --px) {
-        if (px < fontHeight_) {
-            auto it = std::find_if(captionFonts_.begin(), captionFonts_.end(),
-                                   [px](const auto& entry) { return entry.first == px; });
-            if (it == captionFonts_.end()) {
-                captionFonts_.emplace_back(px, MakeFont(px));
-                it = captionFonts_.end() - 1;
-            }
-            if (!it->second) break;
-            font = static_cast<HFONT>(it->second.get());
+    const int count = static_cast<int>(lines.size());
+    const int smallest = std::max(6, fontHeight_ / 2);
+    int px = -1;
+    for (const HeightFit& fit : heightFits_)
+        if (fit.height == height && fit.lines == count) px = fit.px;
+    if (px < 0) {
+        for (px = fontHeight_; px > smallest; --px) {
+            HFONT font = FontOfSize(px);
+            if (!font) break;
+            SelectedObject selected(dc, font);
+            TEXTMETRICW tm{};
+            GetTextMetricsW(dc, &tm);
+            if (BlockHeight(tm, count) <= height) break;
         }
-        SelectedObject selected(dc, font);
-        TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        const int count = static_cast<int>(lines.size());
-        bool fits = BlockHeight(tm, count) <= height;
-        for (const std::wstring& line : lines) fits = fits && LineWidth(dc, line) <= width;
-        if (fits) break;
+        heightFits_.push_back({height, count, px});
     }
-    return font;
+    HFONT font = FontOfSize(px);
+    for (; font && px >= smallest; font = FontOfSize(--px)) {
+        SelectedObject selected(dc, font);
+        bool fits = true;
+        for (const std::wstring& line : lines) fits = fits && LineWidth(dc, line) <= width;
+        if (fits || px == smallest) break;
+    }
+    return font ? font : static_cast<HFONT>(font_.get());
 }
 
 // The lines are centred on the face, inside the raised edge, and drawn clipped
