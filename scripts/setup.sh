@@ -10,6 +10,11 @@ packages=(
     libx11-6 libxfixes3                               # reading the pointer image from X
     fonts-wqy-microhei                                # Chinese captions under Wine
     python3 python3-pefile                            # the test driver and resource checks
+    pkg-config libgtk-3-dev libxtst-dev               # the native keyboard for X11
+    xfwm4 xfconf dbus-x11 xterm x11-xkb-utils         # its end-to-end tests: a second window manager, a real client, layouts
+    python3-gi python3-pyatspi at-spi2-core           # and what screen readers see
+    dpkg-dev lintian desktop-file-utils appstream     # the .deb: its dependencies, checks of the package,
+    libgtk-3-bin                                      #   its menu entry and metadata, and gtk-launch
 )
 
 missing=()

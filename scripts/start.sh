@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# Builds the keyboard and starts it under Wine on the current display.
+# Builds the keyboard and starts it on the current display: the native X11
+# keyboard, or with --wine the Windows build under Wine.
 # --virtual: on a virtual display of its own (for machines without one); a
 # screenshot is written to build/keyboard.png and the keyboard runs until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 virtual=0
-[ "${1:-}" = "--virtual" ] && virtual=1
+wine=0
+for arg in "$@"; do
+    case "$arg" in
+    --virtual) virtual=1 ;;
+    --wine) wine=1 ;;
+    *) echo "usage: bash scripts/start.sh [--wine] [--virtual]" >&2; exit 2 ;;
+    esac
+done
 bash scripts/setup.sh
-cmake --preset win32 >/dev/null
-cmake --build --preset win32
-exe="$PWD/build/win32/vimbrel.exe"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ "$wine" -eq 1 ]; then
+    cmake --preset win32 >/dev/null
+    cmake --build --preset win32
+    keyboard=(wine "$PWD/build/win32/vimbrel.exe")
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+else
+    cmake --preset native >/dev/null
+    cmake --build --preset native --target vimbrel
+    keyboard=("$PWD/build/native/vimbrel")
+fi
 
 # Menus, message boxes and tooltips use Wine's interface fonts, which have no
 # Chinese glyphs: link them to the CJK font, once per Wine prefix.
@@ -27,14 +41,14 @@ if [ "$virtual" -eq 0 ]; then
         echo "start: no DISPLAY; use --virtual to run on a virtual display" >&2
         exit 1
     fi
-    link_cjk_font
-    exec wine "$exe"
+    [ "$wine" -eq 1 ] && link_cjk_font
+    exec "${keyboard[@]}"
 fi
 
 work=$(mktemp -d)
 pids=()
 cleanup() {
-    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+    [ "$wine" -eq 1 ] && { WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; }
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     rm -rf "$work"
 }
@@ -45,13 +59,17 @@ pids+=($!)
 exec 3>&-
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
+unset WAYLAND_DISPLAY
 openbox >/dev/null 2>&1 &
 pids+=($!)
-export WINEPREFIX="$work/prefix"
-wineboot -i >/dev/null 2>&1
-link_cjk_font
+if [ "$wine" -eq 1 ]; then
+    export WINEPREFIX="$work/prefix"
+    wineboot -i >/dev/null 2>&1
+    link_cjk_font
+fi
 echo "start: keyboard running on virtual display $DISPLAY (Ctrl-C ends it)"
-wine "$exe" &
+"${keyboard[@]}" &
+pids+=($!)
 sleep 4
 import -window root build/keyboard.png && echo "start: screenshot in build/keyboard.png"
-wait $!
+wait "${pids[-1]}"

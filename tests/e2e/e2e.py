@@ -23,12 +23,17 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import native_cases as native  # noqa: E402
+import package_cases as package  # noqa: E402
 import wine_cases as wine  # noqa: E402
 from harness import CaseFailure, Desktop  # noqa: E402
 
 DEFAULT_TIMEOUT = 150
+NATIVE_TIMEOUT = 120
 
-# The one table of cases: name, function, timeout in seconds.
+# The one table of cases: name, function, timeout in seconds. The Windows
+# build's cases share one Wine session; the native keyboard's ("native_")
+# start an X server of their own each.
 CASES = (
     ("ordinary_keys", wine.case_ordinary_keys, DEFAULT_TIMEOUT),
     ("double_click", wine.case_double_click, DEFAULT_TIMEOUT),
@@ -56,7 +61,25 @@ CASES = (
     ("ways_out", wine.case_ways_out, DEFAULT_TIMEOUT),
     ("eight_copies", wine.case_eight_copies, 90),
     ("high_dpi", wine.case_high_dpi, 180),
+    ("native_typing", native.case_typing, NATIVE_TIMEOUT),
+    ("native_focus_xfwm4", native.case_focus_xfwm4, NATIVE_TIMEOUT),
+    ("native_modifiers", native.case_modifiers, NATIVE_TIMEOUT),
+    ("native_locks_keypad", native.case_locks_keypad, NATIVE_TIMEOUT),
+    ("native_foreign_layout", native.case_foreign_layout, NATIVE_TIMEOUT),
+    ("native_ways_out", native.case_ways_out, NATIVE_TIMEOUT),
+    ("native_one_per_display", native.case_one_per_display, NATIVE_TIMEOUT),
+    ("native_geometry", native.case_geometry, NATIVE_TIMEOUT),
+    ("native_accessibility", native.case_accessibility, NATIVE_TIMEOUT),
+    ("native_pointers_tooltips", native.case_pointers_tooltips, NATIVE_TIMEOUT),
+    ("native_menu", native.case_menu, NATIVE_TIMEOUT),
+    ("native_xterm", native.case_xterm, NATIVE_TIMEOUT),
+    ("native_package", package.case_native_package, 300),
+    ("win32_package", package.case_win32_package, DEFAULT_TIMEOUT),
 )
+
+
+def is_native(name):
+    return name.startswith("native_")
 
 
 def main(argv):
@@ -73,14 +96,16 @@ def main(argv):
     if len(table) != len(CASES):
         parser.error("the case table names a case twice")
     if args.list:
-        print("\n".join("%s %d" % (name, timeout) for name, _, timeout in CASES))
+        print("\n".join("%s %d %s" % (name, timeout, "native" if is_native(name) else "wine")
+                        for name, _, timeout in CASES))
         return 0
     names = list(table) if args.cases == ["all"] else args.cases
     unknown = [n for n in names if n not in table]
-    if not names or unknown or not args.state:
-        parser.error("need --state and known cases (unknown: %s)" % unknown)
+    wine_cases = [n for n in names if not is_native(n)]
+    if not names or unknown or (wine_cases and not args.state):
+        parser.error("need known cases, and --state for the Wine session (unknown: %s)" % unknown)
     os.makedirs(args.out_dir, exist_ok=True)
-    desktop = Desktop(args.state, args.out_dir, args.win32_dir, args.predict)
+    desktop = Desktop(args.state if wine_cases else None, args.out_dir, args.win32_dir, args.predict)
     failed = []
     for name in names:
         started = time.monotonic()

@@ -8,6 +8,7 @@ import ctypes
 import hashlib
 import os
 import re
+import struct
 import subprocess
 import sys
 import time
@@ -328,8 +329,9 @@ class Desktop:
     cases without Wine need none of them)."""
 
     def __init__(self, state_path, out_dir, win32_dir=None, predict=None):
-        self.session = sessionlib.Session.load(state_path)
-        self.env = self.session.env()
+        # Without a state file (the native cases, which start X servers of their own) there is no shared session.
+        self.session = sessionlib.Session.load(state_path) if state_path else None
+        self.env = self.session.env() if self.session else None
         self.out_dir = out_dir
         self.win32_dir = win32_dir
         self.predict_exe = predict
@@ -729,3 +731,45 @@ def rss_kib(pid):
     except OSError:
         pass
     return None
+
+
+def read_icon(path):
+    """A 32 x 32, 8 bits per pixel icon file of one image: {(x, y): (r, g, b) or None where
+    its mask leaves the pixel transparent}, rows counted from the top."""
+    with open(path, "rb") as f:
+        data = f.read()
+    _, kind, count = struct.unpack_from("<HHH", data, 0)
+    width, height, _, _, _, bits, _, offset = struct.unpack_from("<BBBBHHII", data, 6)
+    header_size, bmp_width, bmp_height, _, bmp_bits = struct.unpack_from("<IiiHH", data, offset)
+    check((kind, count, width, height, bits, bmp_width, bmp_height, bmp_bits) == (1, 1, 32, 32, 8, 32, 64, 8),
+          "%s is not a single 32 x 32 icon of 8 bits per pixel" % path)
+    palette_at = offset + header_size
+    colours_at = palette_at + 256 * 4
+    mask_at = colours_at + 32 * 32
+    pixels = {}
+    for row in range(32):  # bottom-up
+        for x in range(32):
+            blue, green, red = data[palette_at + 4 * data[colours_at + row * 32 + x]:][:3]
+            transparent = data[mask_at + row * 4 + x // 8] >> (7 - x % 8) & 1
+            pixels[(x, 31 - row)] = None if transparent else (red, green, blue)
+    return pixels
+
+
+def argb(colour):
+    return 0xFF000000 | colour[0] << 16 | colour[1] << 8 | colour[2]
+
+
+def icon_pointer_problem(icon, image):
+    """None when X shows the icon as the pointer in its own colours, else what differs.
+    (Wine hands X a colour pointer through the 32-bit libXcursor that setup installs;
+    without it X would get a two-colour pointer and the red finger tip would be lost.)"""
+    if (image.width, image.height) != (32, 32):
+        return "the pointer is %r, the icon 32 x 32" % image
+    shown = {(i % 32, i // 32): p for i, p in enumerate(image.pixels)}
+    exact = {xy: 0 if c is None else argb(c) for xy, c in icon.items()}
+    wrong = [xy for xy in sorted(icon, key=lambda p: (p[1], p[0])) if shown[xy] != exact[xy]]
+    if not wrong:
+        return None
+    x, y = wrong[0]
+    return ("%d pixels differ from the icon; first at (%d,%d): shown 0x%08X, icon %s"
+            % (len(wrong), x, y, shown[(x, y)], icon[(x, y)]))

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """The desktop the end-to-end tests share: a virtual X display, a window manager
-and a throw-away Wine prefix.
+and a throw-away Wine prefix; or, for the native keyboard, a display, a window
+manager and a D-Bus session (which xfwm4 and screen readers need), no Wine.
 
-    session.py start STATE    start everything and describe it in the JSON file STATE
+    session.py start STATE [--native] [--wm openbox|xfwm4]
+                              start everything and describe it in the JSON file STATE
     session.py stop STATE     stop everything STATE lists and delete its files
     session.py run -- CMD...  start, run CMD with the session's environment, stop
 
@@ -13,6 +15,7 @@ is stopped by its PID; Wine's own processes end with `wineserver -k` on our pref
 
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -29,7 +32,8 @@ def clean_environment():
     """The environment every program of a session starts from."""
     env = dict(os.environ)
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "WINEPREFIX", "WINEARCH",
-                 "WINESERVER", "WINELOADER"):
+                 "WINESERVER", "WINELOADER", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS",
+                 "GDK_SCALE", "GDK_DPI_SCALE", "GTK_THEME"):
         env.pop(name, None)
     env.setdefault("HOME", tempfile.gettempdir())
     env["WINEDEBUG"] = "-all"
@@ -63,6 +67,8 @@ class Session:
             env["DISPLAY"] = ":%d" % self.display
         if "prefix" in self.state:
             env["WINEPREFIX"] = self.state["prefix"]
+        if "bus" in self.state:
+            env["DBUS_SESSION_BUS_ADDRESS"] = self.state["bus"]
         return env
 
     def save(self, path):
@@ -114,6 +120,45 @@ def _start_xvfb(session):
     session.state["display"] = int(text.strip())
 
 
+def _start_dbus(session):
+    """A session bus of our own: xfwm4 ends at once without one, and GTK's
+    accessibility bridge finds the screen readers' bus through it."""
+    path = os.path.join(session.workdir, "bus")
+    _spawn(session, "dbus", ["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                             "--address=unix:path=" + path], clean_environment())
+    deadline = time.monotonic() + 10
+    while not os.path.exists(path):
+        if time.monotonic() > deadline:
+            raise RuntimeError("dbus-daemon did not open " + path)
+        time.sleep(0.05)
+    session.state["bus"] = "unix:path=" + path
+
+
+XFCONFD = "/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd"
+
+
+def _openbox_config(session):
+    """openbox's own configuration, less its binding of Print Screen to a screenshot
+    program: the keys the keyboard types, that one included, go to the target."""
+    with open("/etc/xdg/openbox/rc.xml", encoding="utf-8") as f:
+        text = re.sub(r'<keybind key="Print">.*?</keybind>', "", f.read(), flags=re.S)
+    path = os.path.join(session.workdir, "openbox-rc.xml")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    return path
+
+
+def _start_window_manager(session, wm):
+    if wm == "xfwm4":
+        _spawn(session, "xfconfd", [XFCONFD], session.env())
+        _spawn(session, "xfwm4", ["xfwm4", "--compositor=off", "--sm-client-disable"], session.env())
+    else:
+        _spawn(session, "openbox", ["openbox", "--sm-disable", "--config-file", _openbox_config(session)],
+               session.env())
+    session.state["wm"] = wm
+    _wait_for_window_manager(session)
+
+
 def _wait_for_window_manager(session, timeout=20):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -122,7 +167,7 @@ def _wait_for_window_manager(session, timeout=20):
         if "window id" in probe.stdout:
             return
         time.sleep(0.2)
-    raise RuntimeError("openbox did not come up on display :%d" % session.display)
+    raise RuntimeError("the window manager did not come up on display :%d" % session.display)
 
 
 # Windows font names a program may ask for to get Chinese text, all served by the
@@ -165,13 +210,19 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def start(state_path):
+def start(state_path, native=False, wm="openbox"):
     stop(state_path)  # a session left behind by an interrupted run
     session = Session({"workdir": tempfile.mkdtemp(prefix="vimbrel-e2e-")})
     session.save(state_path)
     try:
         _start_xvfb(session)
         session.save(state_path)
+        if native:
+            _start_dbus(session)
+            session.save(state_path)
+            _start_window_manager(session, wm)
+            session.save(state_path)
+            return session
 
         _spawn(session, "openbox", ["openbox", "--sm-disable"], session.env())
         session.save(state_path)
@@ -237,7 +288,8 @@ def stop(state_path):
                            capture_output=True, timeout=30)
         except subprocess.TimeoutExpired:
             pass
-    for name, program in (("wineserver", "wineserver"), ("openbox", "openbox"), ("xvfb", "xvfb")):
+    for name, program in (("wineserver", "wineserver"), ("openbox", "openbox"), ("xfwm4", "xfwm4"),
+                          ("xfconfd", "xfconfd"), ("xvfb", "xvfb"), ("dbus", "dbus-daemon")):
         if name in pids:
             _end(pids[name], program)
     shutil.rmtree(session.workdir, ignore_errors=True)
@@ -258,8 +310,10 @@ def run(argv):
 
 
 def main(argv):
-    if len(argv) == 3 and argv[1] == "start":
-        start(os.path.abspath(argv[2]))
+    if len(argv) >= 3 and argv[1] == "start":
+        options = argv[3:]
+        wm = options[options.index("--wm") + 1] if "--wm" in options else "openbox"
+        start(os.path.abspath(argv[2]), native="--native" in options, wm=wm)
         return 0
     if len(argv) == 3 and argv[1] == "stop":
         stop(os.path.abspath(argv[2]))

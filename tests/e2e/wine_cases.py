@@ -17,7 +17,8 @@ from harness import (HIGHLIGHT, KEY_WAIT, KEYBOARD_CLASS, KEYBOARD_TITLE, LIGHT_
                      PAINT_WAIT, RELEASED_BLUE, TARGET_CLASS, WHITE, WS_EX_NOACTIVATE,
                      WS_EX_TOPMOST, CaseFailure, Child, Rect, Run, Window, check, client_twips,
                      control_id, event_problems, events_text, face_points, flag_problems, from_hex,
-                     hex_text, key_name, keys_left_down, parse_line, read_key_table, read_pointer,
+                     hex_text, icon_pointer_problem, key_name, keys_left_down, parse_line, read_icon,
+                     read_key_table, read_pointer,
                      cpu_ticks, rss_kib, settled_events, settled_keyboard, stroke_problems, unix_process,
                      wait_probe)
 
@@ -662,48 +663,6 @@ FINGER_ICONS = ("left_little", "left_ring", "left_middle", "left_index", "left_t
                 "right_thumb", "right_index", "right_middle", "right_ring", "right_little")
 
 BLACK, RED = (0, 0, 0), (255, 0, 0)
-
-
-def read_icon(path):
-    """A 32 x 32, 8 bits per pixel icon file of one image: {(x, y): (r, g, b) or None where
-    its mask leaves the pixel transparent}, rows counted from the top."""
-    with open(path, "rb") as f:
-        data = f.read()
-    _, kind, count = struct.unpack_from("<HHH", data, 0)
-    width, height, _, _, _, bits, _, offset = struct.unpack_from("<BBBBHHII", data, 6)
-    header_size, bmp_width, bmp_height, _, bmp_bits = struct.unpack_from("<IiiHH", data, offset)
-    check((kind, count, width, height, bits, bmp_width, bmp_height, bmp_bits) == (1, 1, 32, 32, 8, 32, 64, 8),
-          "%s is not a single 32 x 32 icon of 8 bits per pixel" % path)
-    palette_at = offset + header_size
-    colours_at = palette_at + 256 * 4
-    mask_at = colours_at + 32 * 32
-    pixels = {}
-    for row in range(32):  # bottom-up
-        for x in range(32):
-            blue, green, red = data[palette_at + 4 * data[colours_at + row * 32 + x]:][:3]
-            transparent = data[mask_at + row * 4 + x // 8] >> (7 - x % 8) & 1
-            pixels[(x, 31 - row)] = None if transparent else (red, green, blue)
-    return pixels
-
-
-def argb(colour):
-    return 0xFF000000 | colour[0] << 16 | colour[1] << 8 | colour[2]
-
-
-def icon_pointer_problem(icon, image):
-    """None when X shows the icon as the pointer in its own colours, else what differs.
-    (Wine hands X a colour pointer through the 32-bit libXcursor that setup installs;
-    without it X would get a two-colour pointer and the red finger tip would be lost.)"""
-    if (image.width, image.height) != (32, 32):
-        return "the pointer is %r, the icon 32 x 32" % image
-    shown = {(i % 32, i // 32): p for i, p in enumerate(image.pixels)}
-    exact = {xy: 0 if c is None else argb(c) for xy, c in icon.items()}
-    wrong = [xy for xy in sorted(icon, key=lambda p: (p[1], p[0])) if shown[xy] != exact[xy]]
-    if not wrong:
-        return None
-    x, y = wrong[0]
-    return ("%d pixels differ from the icon; first at (%d,%d): shown 0x%08X, icon %s"
-            % (len(wrong), x, y, shown[(x, y)], icon[(x, y)]))
 
 
 def wait_pointer(desktop, good, timeout=2.0):

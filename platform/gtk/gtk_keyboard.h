@@ -1,0 +1,116 @@
+// GtkKeyboard: the keyboard window on X11 through GTK 3, its 104 key buttons,
+// lights and labels. It is the core's platform and forwards events to it.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "layout/key_table.h"
+#include "layout/labels.h"
+#include "layout/twips.h"
+#include "platform/gtk/x_keys.h"
+#include "platform/platform.h"
+#include "window/screen_keyboard.h"
+
+namespace vimbrel {
+
+class GtkKeyboard final : public Platform {
+public:
+    GtkKeyboard();
+    ~GtkKeyboard() override;
+    GtkKeyboard(const GtkKeyboard&) = delete;
+    GtkKeyboard& operator=(const GtkKeyboard&) = delete;
+
+    // Creates the window and its controls and runs the start-up sequence.
+    void Create();
+    // Every way out: releases whatever the keyboard holds down and gives the
+    // borrowed keycodes back. Runs once; later calls do nothing.
+    void Unload();
+    // Another start on this display asked for the keyboard: an iconified one
+    // comes back, without taking the focus.
+    void ComeBack();
+
+    // Platform.
+    void KeyDown(std::uint8_t vk) override;
+    void KeyUp(std::uint8_t vk) override;
+    void SetCaption(KeyRef key, std::u16string_view text) override;
+    Colour BackColour(KeyRef key) const override;
+    void SetBackColour(KeyRef key, Colour colour) override;
+    void Focus(KeyRef key) override;
+    Colour LightColour(Light light) const override;
+    void SetLightColour(Light light, Colour colour) override;
+    void Show() override;
+    void StayOnTop() override;
+    void NeverActivate() override;
+    ScreenMetrics Metrics() const override;
+    void SetLeft(float twips) override;
+    void SetTop(float twips) override;
+    void BeginMove() override;
+    void Minimise() override;
+    int ShowPopupMenu() override;
+    void ShowMessage(std::u16string_view title, std::u16string_view text) override;
+    void OpenAddress(std::u16string_view address) override;
+
+private:
+    // What a key's or label's signal handlers are given: the window and the row.
+    struct Slot {
+        GtkKeyboard* keyboard;
+        int row;
+    };
+
+    static gboolean OnKeyDraw(GtkWidget* widget, cairo_t* cr, Slot* slot);
+    static gboolean OnKeyPress(GtkWidget* widget, GdkEventButton* event, Slot* slot);
+    static gboolean OnKeyEnter(GtkWidget* widget, GdkEventCrossing* event, Slot* slot);
+    static void OnKeyClicked(GtkWidget* widget, Slot* slot);
+    static gboolean OnLabelDraw(GtkWidget* widget, cairo_t* cr, Slot* slot);
+    static gboolean OnWindowDraw(GtkWidget* widget, cairo_t* cr, GtkKeyboard* self);
+    static gboolean OnWindowPress(GtkWidget* widget, GdkEventButton* event, GtkKeyboard* self);
+    static gboolean OnWindowMotion(GtkWidget* widget, GdkEventMotion* event, GtkKeyboard* self);
+    static gboolean OnWindowState(GtkWidget* widget, GdkEventWindowState* event, GtkKeyboard* self);
+    static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, GtkKeyboard* self);
+
+    void CreateControls();
+    void MoveFocusTo(int row);
+    bool OverControl(double x, double y) const;  // a key or a label covers this client point
+    bool BackgroundIn(cairo_t* cr) const;        // the draw shows background of the window's own
+    GdkRectangle Frame() const;
+    void MoveFrame(int x, int y);
+    GdkCursor* FingerCursor(Finger finger);
+    int LabelRow(Light light) const;
+    void RestoreFocus(Window focus, Window active) const;
+
+    ScreenKeyboard keyboard_{*this};
+    int dpi_ = 96;
+    int em_ = 12;
+    PangoFontDescription* font_ = nullptr;
+    GtkWidget* window_ = nullptr;
+    std::array<Slot, kKeys.size()> keySlots_{};
+    std::array<GtkWidget*, kKeys.size()> keyWidgets_{};
+    std::array<PixelRect, kKeys.size()> keyRects_{};
+    std::array<Colour, kKeys.size()> keyColours_{};
+    std::array<std::u16string, kKeys.size()> captions_;
+    std::array<std::string, kKeys.size()> tooltips_;
+    std::array<Slot, kLabels.size()> labelSlots_{};
+    std::array<GtkWidget*, kLabels.size()> labelWidgets_{};
+    std::array<PixelRect, kLabels.size()> labelRects_{};
+    std::array<Colour, kLabels.size()> labelColours_{};
+    std::array<std::string, kLabels.size()> labelNames_;
+    std::array<GdkCursor*, kFingerCount> fingerCursors_{};
+    std::array<bool, kKeys.size()> cursorSet_{};
+    XKeys keys_;
+    int focusedRow_ = -1;   // the key holding the focus within the window
+    int clickingRow_ = -1;  // the key whose click is being handled
+    GdkEventButton* press_ = nullptr;  // the background press being handled
+    guint32 eventTime_ = GDK_CURRENT_TIME;  // of the last press or menu choice
+    GtkWidget* menu_ = nullptr;
+    int menuChoice_ = -1;
+    std::optional<int> left_;  // the frame's left edge last asked for
+    std::optional<GdkPoint> moveFrom_;  // a left press on the background, until it moves or ends
+    bool iconified_ = false;
+    bool unloaded_ = false;
+};
+
+}  // namespace vimbrel

@@ -1,0 +1,195 @@
+// XTest injection. Each keysym is looked up at the first level of the current
+// XKB group, so that the key types its US symbol whatever modifiers the
+// layout would need to reach it elsewhere. A keysym the layout lacks there
+// (a Latin letter under a Russian layout, a keypad digit, which sits on the
+// Num Lock level) is bound to a keycode the layout leaves empty; the keycode
+// is emptied again on the way out.
+#include "platform/gtk/x_keys.h"
+
+#include <X11/extensions/XTest.h>
+#include <gdk/gdkx.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "captions/caption_tables.h"
+#include "layout/key_table.h"
+#include "platform/gtk/keysyms.h"
+#include "window/controls.h"
+
+namespace vimbrel {
+
+namespace {
+
+// Every code an array element sends, and every editing key the keypad
+// translates to, has its keysym. (The single buttons' codes are the locks'
+// and the keypad Enter's and Applications key's own.)
+constexpr bool EveryCodeHasAKeysym() {
+    for (const KeyDef& k : kKeys)
+        if (ControlInfo(k.key.control).isArray && KeysymOf(static_cast<std::uint8_t>(k.key.index)) == 0) return false;
+    for (const KeypadFunction& f : kKeypadFunctions)
+        if (f.editingKey != 0 && KeysymOf(static_cast<std::uint8_t>(f.editingKey)) == 0) return false;
+    return true;
+}
+static_assert(EveryCodeHasAKeysym());
+
+XKeys* g_keys = nullptr;  // for the rescue after the connection is lost
+
+// Alt and the Windows keys, in the order they go down around a key.
+constexpr std::uint8_t kAroundKeys[] = {164, 165, 91, 92};
+
+class ErrorTrap {
+public:
+    ErrorTrap() { gdk_x11_display_error_trap_push(gdk_display_get_default()); }
+    ~ErrorTrap() { gdk_x11_display_error_trap_pop_ignored(gdk_display_get_default()); }
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+};
+
+KeySym FirstLevelSym(XkbDescPtr map, int code, int group) {
+    const int groups = XkbKeyNumGroups(map, code);
+    if (groups == 0) return NoSymbol;
+    const int g = group < groups ? group : group % groups;  // groups wrap, as XKB's default
+    if (XkbKeyGroupWidth(map, code, g) == 0) return NoSymbol;
+    return XkbKeySymEntry(map, code, 0, g);
+}
+
+bool CodeIsEmpty(XkbDescPtr map, int code) {
+    const int n = XkbKeyNumSyms(map, code);
+    for (int i = 0; i < n; ++i)
+        if (XkbKeySymsPtr(map, code)[i] != NoSymbol) return false;
+    return true;
+}
+
+}  // namespace
+
+XKeys::XKeys(Display* display) : display_(display) {
+    int event, error, major, minor;
+    haveXTest_ = XTestQueryExtension(display_, &event, &error, &major, &minor);
+    g_keys = this;
+}
+
+XKeys::~XKeys() {
+    if (map_) XkbFreeKeyboard(map_, 0, True);
+    if (g_keys == this) g_keys = nullptr;
+}
+
+void XKeys::KeymapChanged() {
+    if (map_) XkbFreeKeyboard(map_, 0, True);
+    map_ = nullptr;
+}
+
+void XKeys::Fake(KeyCode code, bool down) {
+    if (haveXTest_ && code) XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
+}
+
+bool XKeys::CodeIsDown(KeyCode code) const { return std::find(down_.begin(), down_.end(), code) != down_.end(); }
+
+KeyCode XKeys::CodeFor(KeySym keysym) {
+    if (!map_) map_ = XkbGetMap(display_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+    if (!map_) return 0;
+    XkbStateRec state{};
+    XkbGetState(display_, XkbUseCoreKbd, &state);
+    for (int code = map_->min_key_code; code <= map_->max_key_code; ++code)
+        if (FirstLevelSym(map_, code, state.group) == keysym) return static_cast<KeyCode>(code);
+    return BindSpareCode(keysym);
+}
+
+// A keycode without symbols takes the keysym with its upper case on the shift
+// level, so latched Shift and Caps Lock work on it as on any letter.
+KeyCode XKeys::BindSpareCode(KeySym keysym) {
+    KeyCode spare = 0;
+    for (int code = map_->max_key_code; code >= map_->min_key_code && !spare; --code)
+        if (CodeIsEmpty(map_, code) && !CodeIsDown(static_cast<KeyCode>(code))) spare = static_cast<KeyCode>(code);
+    if (spare) {
+        bindings_.push_back({spare, keysym});
+    } else {
+        // Every empty keycode holds one of ours: the binding used longest ago gives way.
+        const auto free = std::find_if(bindings_.begin(), bindings_.end(),
+                                       [this](const Binding& b) { return !CodeIsDown(b.code); });
+        if (free == bindings_.end()) return 0;
+        spare = free->code;
+        bindings_.erase(free);
+        bindings_.push_back({spare, keysym});
+    }
+    KeySym lower = keysym, upper = keysym;
+    XConvertCase(keysym, &lower, &upper);
+    KeySym syms[2] = {keysym, upper != keysym ? upper : NoSymbol};
+    {
+        ErrorTrap trap;
+        XChangeKeyboardMapping(display_, spare, 2, syms, 1);
+    }
+    KeymapChanged();
+    return spare;
+}
+
+void XKeys::Press(std::uint8_t vk, bool keypadEnter) {
+    const ModifierKind kind = ModifierKindOf(vk);
+    if (kind == ModifierKind::AroundKeys) {
+        aroundKeys_[vk] = true;
+        return;
+    }
+    const KeySym keysym = keypadEnter ? kKeypadEnterKeysym : KeysymOf(vk);
+    if (keysym == NoSymbol || down_[vk]) return;
+    if (kind == ModifierKind::Ordinary) {
+        for (const std::uint8_t m : kAroundKeys) {
+            if (!aroundKeys_[m] || down_[m]) continue;
+            down_[m] = CodeFor(KeysymOf(m));
+            Fake(down_[m], true);
+        }
+    }
+    down_[vk] = CodeFor(keysym);
+    Fake(down_[vk], true);
+    XFlush(display_);
+}
+
+void XKeys::Release(std::uint8_t vk) {
+    const ModifierKind kind = ModifierKindOf(vk);
+    if (kind == ModifierKind::AroundKeys) aroundKeys_[vk] = false;
+    if (down_[vk]) Fake(std::exchange(down_[vk], 0), false);
+    if (kind == ModifierKind::Ordinary) {
+        for (const std::uint8_t m : kAroundKeys)
+            if (down_[m]) Fake(std::exchange(down_[m], 0), false);
+    }
+    XFlush(display_);
+}
+
+void XKeys::Undo(Display* display, const std::array<KeyCode, 256>& down, const std::vector<Binding>& bindings) {
+    for (const KeyCode code : down)
+        if (code) XTestFakeKeyEvent(display, code, False, CurrentTime);
+    // A binding is undone only where the keycode still holds it: a layout
+    // loaded since has put its own symbols there.
+    for (const Binding& b : bindings) {
+        int perCode = 0;
+        KeySym* syms = XGetKeyboardMapping(display, b.code, 1, &perCode);
+        const bool ours = syms && perCode > 0 && syms[0] == b.keysym;
+        if (syms) XFree(syms);
+        if (!ours) continue;
+        KeySym none = NoSymbol;
+        XChangeKeyboardMapping(display, b.code, 1, &none, 1);
+    }
+    XSync(display, False);
+}
+
+void XKeys::ReleaseAllAndRestore() {
+    {
+        ErrorTrap trap;
+        Undo(display_, down_, bindings_);
+    }
+    down_.fill(0);
+    aroundKeys_.fill(false);
+    bindings_.clear();
+    KeymapChanged();
+}
+
+void XKeys::RescueAfterConnectionLoss(const char* displayName) {
+    if (!g_keys) return;
+    Display* fresh = XOpenDisplay(displayName);
+    if (!fresh) return;
+    // No error may end the rescue half way: each step stands on its own.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    Undo(fresh, g_keys->down_, g_keys->bindings_);
+    XCloseDisplay(fresh);
+}
+
+}  // namespace vimbrel
