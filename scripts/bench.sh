@@ -5,9 +5,5 @@
 # Arguments go to run_bench.py: --rounds N, --idle-seconds S, --only win32|native, --samples.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake --preset win32 >/dev/null
-cmake --build --preset win32
-cmake --preset native >/dev/null
-cmake --build --preset native
+bash scripts/build.sh
 exec /usr/bin/python3 bench/run_bench.py "$@"

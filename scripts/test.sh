@@ -3,9 +3,5 @@
 # native keyboard (each on X servers of its own) and of the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake --preset win32 >/dev/null
-cmake --build --preset win32
-cmake --preset native >/dev/null
-cmake --build --preset native
+bash scripts/build.sh
 ctest --preset native "$@"
