@@ -1,13 +1,17 @@
 #!/usr/bin/python3
-"""Holds the keyboard to figures: vimbrel.exe and the floor program (the least a
-Win32 program with the same window must cost) measured side by side under Wine,
-in one session, round after round, and printed as one table.
+"""Holds the keyboard to figures: each build against its floor program (the
+least a program with the same window must cost), measured side by side round
+after round and printed as one table per build. vimbrel.exe and floor.exe run
+under Wine in one session; the native build/native/vimbrel and bench/gtk/floor
+run in another, without Wine.
 
-    run_bench.py [--rounds N] [--win32-dir DIR] [--idle-seconds S]
+    run_bench.py [--rounds N] [--idle-seconds S] [--only win32|native]
+                 [--win32-dir DIR] [--native-dir DIR] [--samples]
 
-Builds nothing: scripts/bench.sh builds both presets first. Needs, under DIR
-(default build/win32): vimbrel.exe, bench/win32/{floor,vimbrel_instrumented}.exe
-and the end-to-end tests' tests/e2e/win32/{probe,target}.exe and inject.dll.
+Builds nothing: scripts/bench.sh builds both presets first. Needs, under the
+win32 DIR (default build/win32): vimbrel.exe, bench/win32/{floor,vimbrel_instrumented}.exe
+and the end-to-end tests' tests/e2e/win32/{probe,target}.exe and inject.dll;
+under the native DIR (default build/native): vimbrel and bench/gtk/{floor,x_bench}.
 
 Exit status 0 when the measurements ran, whatever their PASS/FAIL; 2 when they
 could not (a program missing, the session or a program failing to start).
@@ -27,8 +31,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import session as sessionlib  # noqa: E402
-from harness import (KEYBOARD_CLASS, TARGET_CLASS, cpu_ticks, parse_line, rss_kib,  # noqa: E402,F401
-                     unix_process)
+from harness import (KEYBOARD_CLASS, TARGET_CLASS, client_twips, cpu_ticks, parse_line,  # noqa: E402,F401
+                     read_key_table, rss_kib, unix_process)
 
 FLOOR_CLASS = "VimbrelFloor"
 
@@ -46,6 +50,8 @@ EVENT_TIMEOUT = 2.0     # seconds for a click's key event to reach the target's 
 RSS_SETTLE = 1.0        # seconds between the first complete paint and reading VmRSS
 PAINT_SETTLE = 0.6      # seconds for the paints a click causes to be written down
 EXE_LIMIT = 128 * 1024
+QUIET_MS = 1000         # no damage to a started window for this long: its picture is complete
+AWAY = (1270, 10)       # the pointer's rest on the native display, off every window
 TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
 
 # What a static build may import: DLLs every Windows has.
@@ -64,12 +70,13 @@ def rect_of(text):
 
 
 class Driver:
-    """probe.exe reading commands from its standard input, running for the whole
-    benchmark, one request at a time."""
+    """A helper reading commands from its standard input (probe.exe under Wine,
+    x_bench on X), running for the whole benchmark, one request at a time."""
 
-    def __init__(self, exe, env, log_path):
+    def __init__(self, argv, env, log_path):
+        self.name = os.path.basename(argv[1] if argv[0] == "wine" else argv[0])
         self.log = open(log_path, "ab")
-        self.proc = subprocess.Popen(["wine", exe, "stdin"], env=env, stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self.log, text=True, bufsize=1)
 
     def lines(self, command):
@@ -80,14 +87,14 @@ class Driver:
         while True:
             line = self.proc.stdout.readline()
             if not line:
-                raise BenchError("probe.exe ended during: " + command)
+                raise BenchError("%s ended during: %s" % (self.name, command))
             item = parse_line(line)
             if item["name"] == "done":
                 break
             answer.append(item)
         errors = [" ".join("%s=%s" % kv for kv in i.items()) for i in answer if i["name"] == "error"]
         if item["exit"] != "0" or errors or not answer:
-            raise BenchError("probe.exe: %s -> exit %s %s" % (command, item["exit"], "; ".join(errors)))
+            raise BenchError("%s: %s -> exit %s %s" % (self.name, command, item["exit"], "; ".join(errors)))
         return answer
 
     def one(self, command):
@@ -227,7 +234,7 @@ class Bench:
                         "instrumented": KEYBOARD_CLASS}
         self.instrument_log = os.path.join(bench_dir, "vimbrel_instrument.log")
         self.samples = Samples()
-        self.driver = Driver(os.path.join(helper_dir, "probe.exe"), self.env,
+        self.driver = Driver(["wine", os.path.join(helper_dir, "probe.exe"), "stdin"], self.env,
                              os.path.join(workdir, "driver.log"))
         self.target_log = TargetLog(os.path.join(workdir, "target.log"))
         with open(os.path.join(workdir, "target.out"), "ab") as out:
@@ -419,6 +426,135 @@ class Bench:
             print("round %d of %d done" % (n + 1, self.args.rounds), file=sys.stderr, flush=True)
 
 
+def first_complete_draw(readings):
+    """The time of the first complete draw from x_bench's readings of a new
+    window, [(ms, picture)] in order, the last taken once the window had been
+    quiet: the picture last read is the complete one, and the first complete
+    draw is the earliest reading from which every later one equals it (a
+    window may show its final picture, then draw something else over it, then
+    the final picture again). None when the last picture could not be read."""
+    if not readings or readings[-1][1] == 0:
+        return None
+    first = len(readings) - 1
+    while first > 0 and readings[first - 1][1] == readings[-1][1]:
+        first -= 1
+    return readings[first][0]
+
+
+class NativeBench:
+    """The native keyboard (build/native/vimbrel) and its floor (bench/gtk/floor)
+    measured side by side on a display of their own, no Wine: x_bench starts,
+    times and clicks them and is the X target of their keys."""
+
+    def __init__(self, args, state_path, workdir):
+        self.args = args
+        self.env = sessionlib.Session.load(state_path).env()
+        self.programs = {"keyboard": os.path.join(args.native_dir, "vimbrel"),
+                         "floor": os.path.join(args.native_dir, "bench", "gtk", "floor")}
+        self.samples = Samples()
+        self.driver = Driver([os.path.join(args.native_dir, "bench", "gtk", "x_bench")], self.env,
+                             os.path.join(workdir, "x_bench.log"))
+        self.letters = {k.index: k for k in read_key_table() if k.control == "SKB" and k.index in LATENCY_KEYS}
+        self.client_width = client_twips()[0]
+        self.running = {}
+
+    def close(self):
+        for program in list(self.running):
+            self.end(program)
+        self.driver.close()
+
+    def start(self, program):
+        answer = self.driver.lines("start %d %s" % (QUIET_MS, self.programs[program]))
+        started = answer[-1]
+        if started["name"] != "started":
+            raise BenchError("%s did not start: %r" % (program, started))
+        self.running[program] = started
+        painted = first_complete_draw([(float(i["ms"]), int(i["picture"], 16)) for i in answer[:-1]
+                                       if i["name"] == "reading"])
+        if painted is None:
+            raise BenchError("the window of %s could not be read back" % program)
+        started["painted_ms"] = painted
+        return started
+
+    def end(self, program):
+        started = self.running.pop(program)
+        self.driver.one("end " + started["pid"])
+
+    def pointer_away(self):
+        self.driver.one("move %d %d" % AWAY)
+
+    def startup(self, program):
+        started = self.start(program)
+        self.samples.add("startup", program, started["painted_ms"])
+        self.samples.add("mapped", program, float(started["mapped_ms"]))
+        self.end(program)
+
+    def measure(self, order):
+        """Memory, idle CPU and latency, both programs open side by side: the
+        keyboard goes to the bottom of the screen, the floor stays higher up."""
+        for program in order:
+            self.start(program)
+        try:
+            time.sleep(RSS_SETTLE)
+            for program in order:
+                rss = rss_kib(int(self.running[program]["pid"]))
+                if rss is None:
+                    raise BenchError("no VmRSS for %s" % program)
+                self.samples.add("rss", program, rss)
+            self.driver.one("focus")
+            self.pointer_away()
+            pids = {p: int(self.running[p]["pid"]) for p in order}
+            before = {p: cpu_ticks(pid) for p, pid in pids.items()}
+            time.sleep(self.args.idle_seconds)
+            for program, ticks in before.items():
+                self.samples.add("idle", program, cpu_ticks(pids[program]) - ticks)
+            centres = {p: self.key_centres(p) for p in order}
+            for vk in LATENCY_KEYS:
+                for program in order:
+                    self.latency(program, centres[program][vk], chr(vk).lower())
+            self.pointer_away()
+        finally:
+            for program in order:
+                if program in self.running:
+                    self.end(program)
+
+    def key_centres(self, program):
+        """The screen point at the centre of each latency key, from the window's
+        inside and the keys' places in the layout table, at the window's scale."""
+        origin = self.driver.one("origin " + self.running[program]["window"])
+        x, y, width = int(origin["x"]), int(origin["y"]), int(origin["width"])
+
+        def px(twips):
+            return int(twips * width / self.client_width + 0.5)
+        return {vk: (x + (px(k.left) + px(k.right)) // 2, y + (px(k.top) + px(k.bottom)) // 2)
+                for vk, k in self.letters.items()}
+
+    def latency(self, program, centre, keysym):
+        clicked = self.driver.one("click %d %d %d %s %d" % (centre + (CLICK_SETTLE_MS, keysym,
+                                                                     EVENT_TIMEOUT * 1000)))
+        if float(clicked["ms"]) < 0:
+            self.samples.not_available("latency", "no KeyPress of %s reached the target within %.0f s"
+                                       % (keysym, EVENT_TIMEOUT))
+        else:
+            self.samples.add("latency", program, float(clicked["ms"]))
+        time.sleep(0.1)
+
+    def run(self):
+        self.driver.one("focus")
+        self.pointer_away()
+        # One start of each, not counted: the first start reads the files from disk.
+        for program in ("keyboard", "floor"):
+            self.start(program)
+            self.end(program)
+        for n in range(self.args.rounds):
+            order = ("keyboard", "floor") if n % 2 == 0 else ("floor", "keyboard")
+            for _ in range(STARTS_PER_ROUND):
+                for program in order:
+                    self.startup(program)
+            self.measure(order)
+            print("native round %d of %d done" % (n + 1, self.args.rounds), file=sys.stderr, flush=True)
+
+
 # --- the table -------------------------------------------------------------------------
 
 def spread(values, digits):
@@ -428,36 +564,68 @@ def spread(values, digits):
     return " / ".join(f % v for v in (min(values), statistics.median(values), max(values)))
 
 
+HEADER = ("figure", "n", "keyboard min / median / max", "floor min / median / max", "ratio", "goal", "result")
+
+
+def count(kb, fl=None):
+    return str(len(kb)) if fl is None else "%d/%d" % (len(kb), len(fl))
+
+
+def ratio_row(samples, title, figure, digits, limit, goal_text, use_total=False):
+    """A figure of the keyboard against the floor's: the row, and a note when it is n/a."""
+    kb, fl = samples.get(figure, "keyboard"), samples.get(figure, "floor")
+    if figure in samples.missing or not kb or not fl:
+        return ((title, count(kb, fl), spread(kb, digits), spread(fl, digits), "n/a", goal_text, "n/a"),
+                "%s: n/a: %s" % (title, samples.missing.get(figure, "no samples")))
+    if use_total:
+        a, b = sum(kb), sum(fl)
+        ratio = "%.2f" % (a / b) if b else ("-" if a == 0 else "inf")
+        ok = a <= b
+    else:
+        a, b = statistics.median(kb), statistics.median(fl)
+        ratio = "%.3f" % (a / b) if b else "n/a"
+        ok = a <= limit * b
+    return (title, count(kb, fl), spread(kb, digits), spread(fl, digits), ratio, goal_text,
+            "PASS" if ok else "FAIL"), None
+
+
+def floor_rows(samples, idle_seconds, startup_title, latency_title):
+    """The four figures both front ends are held to against their floors."""
+    rows, notes = [], []
+    for row, note in (
+            ratio_row(samples, startup_title, "startup", 1, 1.2, "median <= 1.2 x floor"),
+            ratio_row(samples, "resident memory after start-up (KiB)", "rss", 0, 1.1, "median <= 1.1 x floor"),
+            ratio_row(samples, "idle CPU over %g s (ticks)" % idle_seconds, "idle", 0, None, "total <= floor's",
+                      use_total=True),
+            ratio_row(samples, latency_title, "latency", 2, 1.1, "median <= 1.1 x floor")):
+        rows.append(row)
+        if note:
+            notes.append(note)
+    return rows, notes
+
+
+def layout(rows):
+    widths = [max(len(str(r[i])) for r in rows + [HEADER]) for i in range(len(HEADER))]
+    lines = ["  ".join(str(c).ljust(w) for c, w in zip(row, widths)).rstrip() for row in [HEADER] + rows]
+    lines.insert(1, "  ".join("-" * w for w in widths))
+    return lines
+
+
+def native_table(samples, idle_seconds):
+    """The rows of the native keyboard's table and the notes under it."""
+    rows, notes = floor_rows(samples, idle_seconds, "start-up to first complete draw (ms)",
+                             "click to KeyPress at the X target (ms)")
+    kb, fl = samples.get("mapped", "keyboard"), samples.get("mapped", "floor")
+    if kb and fl:
+        notes.append("start-up: the window was mapped after (median) keyboard %.1f ms, floor %.1f ms"
+                     % (statistics.median(kb), statistics.median(fl)))
+    return layout(rows), notes
+
+
 def table(samples, exes, idle_seconds):
     """The rows of the table and the notes under it."""
-    rows = []
-    notes = []
-
-    def count(kb, fl=None):
-        return str(len(kb)) if fl is None else "%d/%d" % (len(kb), len(fl))
-
-    def ratio_row(title, figure, digits, limit, goal_text, use_total=False):
-        kb, fl = samples.get(figure, "keyboard"), samples.get(figure, "floor")
-        if figure in samples.missing or not kb or not fl:
-            rows.append((title, count(kb, fl), spread(kb, digits), spread(fl, digits), "n/a", goal_text, "n/a"))
-            notes.append("%s: n/a: %s" % (title, samples.missing.get(figure, "no samples")))
-            return
-        if use_total:
-            a, b = sum(kb), sum(fl)
-            ratio = "%.2f" % (a / b) if b else ("-" if a == 0 else "inf")
-            ok = a <= b
-        else:
-            a, b = statistics.median(kb), statistics.median(fl)
-            ratio = "%.2f" % (a / b) if b else "n/a"
-            ok = a <= limit * b
-        rows.append((title, count(kb, fl), spread(kb, digits), spread(fl, digits), ratio, goal_text,
-                     "PASS" if ok else "FAIL"))
-
-    ratio_row("start-up to first complete paint (ms)", "startup", 1, 1.2, "median <= 1.2 x floor")
-    ratio_row("resident memory after start-up (KiB)", "rss", 0, 1.1, "median <= 1.1 x floor")
-    ratio_row("idle CPU over %g s (ticks)" % idle_seconds, "idle", 0, None, "total <= floor's",
-              use_total=True)
-    ratio_row("click to key event at the target (ms)", "latency", 2, 1.1, "median <= 1.1 x floor")
+    rows, notes = floor_rows(samples, idle_seconds, "start-up to first complete paint (ms)",
+                             "click to key event at the target (ms)")
 
     def shift_row(title, figure, digits, goal_text, check):
         values = samples.get(figure, "keyboard")
@@ -500,12 +668,7 @@ def table(samples, exes, idle_seconds):
         notes.append("start-up: the look that confirmed the paint took (median) keyboard %.1f ms, floor %.1f ms"
                      % (statistics.median(kb), statistics.median(fl)))
 
-    header = ("figure", "n", "keyboard min / median / max", "floor min / median / max", "ratio", "goal",
-              "result")
-    widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
-    lines = ["  ".join(str(c).ljust(w) for c, w in zip(row, widths)).rstrip() for row in [header] + rows]
-    lines.insert(1, "  ".join("-" * w for w in widths))
-    return lines, notes
+    return layout(rows), notes
 
 
 def machine():
@@ -520,6 +683,11 @@ def machine():
     wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
     return "%d cores (nproc), %s, %.1f GiB memory, %s" % (len(os.sched_getaffinity(0)), model,
                                                          total_kib / 1024 / 1024, wine)
+
+
+def gtk_version():
+    run = subprocess.run(["pkg-config", "--modversion", "gtk+-3.0"], capture_output=True, text=True)
+    return run.stdout.strip() or "3"
 
 
 def load_average():
@@ -541,36 +709,19 @@ def other_wineservers():
     return count
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--idle-seconds", type=float, default=10.0)
-    parser.add_argument("--win32-dir", default=os.path.join(ROOT, "build", "win32"))
-    parser.add_argument("--samples", action="store_true", help="also print every sample, in the order taken")
-    args = parser.parse_args()
-    args.win32_dir = os.path.abspath(args.win32_dir)
-    needed = [os.path.join(args.win32_dir, *path) for path in (
-        ("vimbrel.exe",), ("bench", "win32", "floor.exe"), ("tests", "e2e", "win32", "probe.exe"),
-        ("tests", "e2e", "win32", "target.exe"))]
-    missing = [p for p in needed if not os.path.exists(p)]
-    if missing:
-        print("run_bench: missing %s; scripts/bench.sh builds them with the win32 preset once the "
-              "top-level CMakeLists.txt adds bench/win32" % ", ".join(missing), file=sys.stderr)
-        return 2
-
-    begun = time.monotonic()
-    load_before = load_average()
+def measured(bench_class, args, native):
+    """Runs one side in a session of its own; its samples and the programs' paths."""
     workdir = tempfile.mkdtemp(prefix="vimbrel-bench-")
     state_path = os.path.join(workdir, "session.json")
     bench = None
     try:
-        sessionlib.start(state_path)
-        bench = Bench(args, state_path, workdir)
+        if native:
+            sessionlib.start(state_path, native=True)
+        else:
+            sessionlib.start(state_path)
+        bench = bench_class(args, state_path, workdir)
         bench.run()
-        samples, exes = bench.samples, bench.exes
-    except BenchError as e:
-        print("run_bench: %s" % e, file=sys.stderr)
-        return 2
+        return bench.samples, getattr(bench, "exes", None)
     finally:
         if bench is not None:
             try:
@@ -580,21 +731,80 @@ def main():
         sessionlib.stop(state_path)
         shutil.rmtree(workdir, ignore_errors=True)
 
-    lines, notes = table(samples, exes, args.idle_seconds)
+
+def print_samples(title, samples):
+    for figure, programs in samples.values.items():
+        for program, values in programs.items():
+            print("samples %s%s %s: %s" % (title, figure, program, " ".join("%g" % v for v in values)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--idle-seconds", type=float, default=10.0)
+    parser.add_argument("--win32-dir", default=os.path.join(ROOT, "build", "win32"))
+    parser.add_argument("--native-dir", default=os.path.join(ROOT, "build", "native"))
+    parser.add_argument("--only", choices=("win32", "native"), help="measure one front end only")
+    parser.add_argument("--samples", action="store_true", help="also print every sample, in the order taken")
+    args = parser.parse_args()
+    args.win32_dir = os.path.abspath(args.win32_dir)
+    args.native_dir = os.path.abspath(args.native_dir)
+    sides = ("win32", "native") if args.only is None else (args.only,)
+    needed = []
+    if "win32" in sides:
+        needed += [os.path.join(args.win32_dir, *path) for path in (
+            ("vimbrel.exe",), ("bench", "win32", "floor.exe"), ("tests", "e2e", "win32", "probe.exe"),
+            ("tests", "e2e", "win32", "target.exe"))]
+    if "native" in sides:
+        needed += [os.path.join(args.native_dir, *path) for path in (
+            ("vimbrel",), ("bench", "gtk", "floor"), ("bench", "gtk", "x_bench"))]
+    missing = [p for p in needed if not os.path.exists(p)]
+    if missing:
+        print("run_bench: missing %s; scripts/bench.sh builds them with the win32 and native presets"
+              % ", ".join(missing), file=sys.stderr)
+        return 2
+
+    begun = time.monotonic()
+    load_before = load_average()
+    results = {}
+    try:
+        if "win32" in sides:
+            results["win32"] = measured(Bench, args, native=False)
+        if "native" in sides:
+            results["native"] = measured(NativeBench, args, native=True)
+    except BenchError as e:
+        print("run_bench: %s" % e, file=sys.stderr)
+        return 2
+
     print("Vimbrel benchmark, %s" % time.strftime("%a %d %b %Y %H:%M:%S %Z"))
-    print("machine: %s; Wine under Xvfb; %d rounds, keyboard and floor alternating first"
-          % (machine(), args.rounds))
+    print("machine: %s; Xvfb and openbox, a session of their own for each build; %d rounds, keyboard and "
+          "floor alternating first" % (machine(), args.rounds))
     print("load average (1 min) before the run %s, after it %s; other Wine servers running: %d"
           % (load_before, load_average(), other_wineservers()))
-    print()
-    print("\n".join(lines))
-    print()
-    for note in notes:
-        print(note)
-    if args.samples:
-        for figure, programs in samples.values.items():
-            for program, values in programs.items():
-                print("samples %s %s: %s" % (figure, program, " ".join("%g" % v for v in values)))
+    if "win32" in results:
+        samples, exes = results["win32"]
+        lines, notes = table(samples, exes, args.idle_seconds)
+        print()
+        print("Windows build under Wine: vimbrel.exe against bench/win32/floor.exe")
+        print()
+        print("\n".join(lines))
+        print()
+        for note in notes:
+            print(note)
+        if args.samples:
+            print_samples("", samples)
+    if "native" in results:
+        samples, _ = results["native"]
+        lines, notes = native_table(samples, args.idle_seconds)
+        print()
+        print("Native build: build/native/vimbrel against bench/gtk/floor (GTK %s)" % gtk_version())
+        print()
+        print("\n".join(lines))
+        print()
+        for note in notes:
+            print(note)
+        if args.samples:
+            print_samples("native ", samples)
     print("run time: %.0f s" % (time.monotonic() - begun))
     return 0
 

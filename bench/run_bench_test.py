@@ -151,6 +151,27 @@ class TableTest(unittest.TestCase):
         self.assertIn("not system DLLs: libgcc_s_dw2-1.dll", notes)
 
 
+class NativeTest(unittest.TestCase):
+    def test_first_complete_draw_is_where_the_final_picture_stays(self):
+        # Final picture B shown at 30 ms, drawn over, and shown again from 50 ms on.
+        readings = [(10.0, 0), (20.0, 0xA), (30.0, 0xB), (40.0, 0xA), (50.0, 0xB), (60.0, 0xB)]
+        self.assertEqual(bench.first_complete_draw(readings), 50.0)
+        self.assertEqual(bench.first_complete_draw(readings[:1] + readings[4:]), 50.0)
+        self.assertIsNone(bench.first_complete_draw(readings + [(70.0, 0)]))  # last one unreadable
+
+    def test_native_table_holds_each_figure_to_its_floor(self):
+        samples = samples_with(startup=([120], [100]), rss=([111], [100]), idle=([0, 1], [0, 0]))
+        samples.not_available("latency", "no KeyPress of q reached the target within 2 s")
+        lines, notes = bench.native_table(samples, 10)
+        verdicts = {line[:line.index("  ")]: line.split()[-1] for line in lines[2:]}
+        self.assertEqual(verdicts, {"start-up to first complete draw (ms)": "PASS",
+                                    "resident memory after start-up (KiB)": "FAIL",
+                                    "idle CPU over 10 s (ticks)": "FAIL",
+                                    "click to KeyPress at the X target (ms)": "n/a"})
+        self.assertIn("click to KeyPress at the X target (ms): n/a: no KeyPress of q reached the target within 2 s",
+                      notes)
+
+
 def paint(control_id, qpc):
     return {"name": "paint", "id": "0x%04x" % control_id, "qpc": str(qpc)}
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds both builds, then measures the keyboard against the floor program under
-# Wine on a virtual display of its own and prints the table (bench/run_bench.py).
-# Arguments go to run_bench.py: --rounds N, --idle-seconds S, --samples.
+# Builds both builds, then measures each keyboard against its floor program on a
+# virtual display of its own (vimbrel.exe under Wine, then the native keyboard
+# without it) and prints a table for each (bench/run_bench.py).
+# Arguments go to run_bench.py: --rounds N, --idle-seconds S, --only win32|native, --samples.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
