@@ -781,30 +781,24 @@ def main():
           "floor alternating first" % (machine(), args.rounds))
     print("load average (1 min) before the run %s, after it %s; other Wine servers running: %d"
           % (load_before, load_average(), other_wineservers()))
-    if "win32" in results:
-        samples, exes = results["win32"]
-        lines, notes = table(samples, exes, args.idle_seconds)
+    sides = (("win32", "Windows build under Wine: vimbrel.exe against bench/win32/floor.exe", "",
+              lambda samples, exes: table(samples, exes, args.idle_seconds)),
+             ("native", "Native build: build/native/vimbrel against bench/gtk/floor (GTK %s)" % gtk_version(),
+              "native ", lambda samples, _: native_table(samples, args.idle_seconds)))
+    for side, title, sample_prefix, make_table in sides:
+        if side not in results:
+            continue
+        samples, exes = results[side]
+        lines, notes = make_table(samples, exes)
         print()
-        print("Windows build under Wine: vimbrel.exe against bench/win32/floor.exe")
-        print()
-        print("\n".join(lines))
-        print()
-        for note in notes:
-            print(note)
-        if args.samples:
-            print_samples("", samples)
-    if "native" in results:
-        samples, _ = results["native"]
-        lines, notes = native_table(samples, args.idle_seconds)
-        print()
-        print("Native build: build/native/vimbrel against bench/gtk/floor (GTK %s)" % gtk_version())
+        print(title)
         print()
         print("\n".join(lines))
         print()
         for note in notes:
             print(note)
         if args.samples:
-            print_samples("native ", samples)
+            print_samples(sample_prefix, samples)
     print("run time: %.0f s" % (time.monotonic() - begun))
     return 0
 
