@@ -1,13 +1,9 @@
 // The keypad digits, keypad Enter and the Applications key.
 #include "input/key_events.h"
+#include "window/controls.h"
 #include "window/screen_keyboard.h"
 
 namespace vimbrel {
-
-namespace {
-constexpr int kReturn = 13;  // VK_RETURN: keypad Enter is sent exactly like the main Enter
-constexpr int kApps = 93;    // VK_APPS
-}  // namespace
 
 // Num Lock as the keypad sees it: the Num Lock button lit. Shift is not consulted.
 void ScreenKeyboard::小键盘_Click(int index) {
@@ -20,11 +16,12 @@ void ScreenKeyboard::小键盘_Click(int index) {
 void ScreenKeyboard::小键盘_GotFocus(int index) { platform_.SetBackColour({Control::小键盘, index}, kHighlight); }
 void ScreenKeyboard::小键盘_LostFocus(int index) { platform_.SetBackColour({Control::小键盘, index}, kWhite); }
 
-void ScreenKeyboard::小回车_Click() { KeyStroke(platform_, kReturn); }
+// Keypad Enter is sent exactly like the main Enter.
+void ScreenKeyboard::小回车_Click() { KeyStroke(platform_, VirtualKeyOf({Control::小回车})); }
 void ScreenKeyboard::小回车_GotFocus() { platform_.SetBackColour({Control::小回车}, kHighlight); }
 void ScreenKeyboard::小回车_LostFocus() { platform_.SetBackColour({Control::小回车}, kWhite); }
 
-void ScreenKeyboard::快捷菜单_Click() { KeyStroke(platform_, kApps); }
+void ScreenKeyboard::快捷菜单_Click() { KeyStroke(platform_, VirtualKeyOf({Control::快捷菜单})); }
 void ScreenKeyboard::快捷菜单_GotFocus() { platform_.SetBackColour({Control::快捷菜单}, kHighlight); }
 // Silver until the first loss of focus, released blue ever after.
 void ScreenKeyboard::快捷菜单_LostFocus() { platform_.SetBackColour({Control::快捷菜单}, kReleasedBlue); }

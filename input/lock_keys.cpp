@@ -2,22 +2,20 @@
 // (released blue: off, anything else: on) and the light mirrors it; the
 // system's own lock state is never read.
 #include "input/key_events.h"
+#include "window/controls.h"
 #include "window/screen_keyboard.h"
 
 namespace vimbrel {
 
 namespace {
-constexpr int kCapital = 20;  // VK_CAPITAL
-constexpr int kNumLock = 144; // VK_NUMLOCK
-constexpr int kScroll = 145;  // VK_SCROLL
 
 // Flips button and light together, sends the stroke, and returns the new state.
-bool ToggleLock(Platform& p, Control button, Light light, int vk) {
+bool ToggleLock(Platform& p, Control button, Light light) {
     const bool on = p.BackColour({button}) == kReleasedBlue;
     const Colour colour = on ? kHighlight : kReleasedBlue;
     p.SetBackColour({button}, colour);
     p.SetLightColour(light, colour);
-    KeyStroke(p, vk);
+    KeyStroke(p, VirtualKeyOf({button}));
     return on;
 }
 
@@ -27,7 +25,7 @@ bool ShiftHeld(const Platform& p) {
 }  // namespace
 
 void ScreenKeyboard::大写锁_Click() {
-    const bool on = ToggleLock(platform_, Control::大写锁, Light::大写灯, kCapital);
+    const bool on = ToggleLock(platform_, Control::大写锁, Light::大写灯);
     // Shift inverts what Caps Lock does to the letters.
     if (on != ShiftHeld(platform_))
         大写字母();
@@ -36,13 +34,13 @@ void ScreenKeyboard::大写锁_Click() {
 }
 
 void ScreenKeyboard::数字锁_Click() {
-    const bool on = ToggleLock(platform_, Control::数字锁, Light::数字灯, kNumLock);
+    const bool on = ToggleLock(platform_, Control::数字锁, Light::数字灯);
     if (on && !ShiftHeld(platform_))
         数字小键盘();
     else
         光标小键盘();
 }
 
-void ScreenKeyboard::卷轴锁_Click() { ToggleLock(platform_, Control::卷轴锁, Light::卷轴灯, kScroll); }
+void ScreenKeyboard::卷轴锁_Click() { ToggleLock(platform_, Control::卷轴锁, Light::卷轴灯); }
 
 }  // namespace vimbrel

@@ -39,6 +39,7 @@ struct ControlDef {
     std::u16string_view name;  // the control's own name, as the handlers are named after it
     std::string_view alias;    // an ASCII name for logs, test names and automation
     bool isArray;              // element index = virtual-key code; a single button uses 0
+    std::uint8_t code;         // the virtual-key code a single button sends (0 for an array)
     Colour designColour;       // the designed start colour
     Colour startColour;        // the colour it really starts in
     ColourMeaning colour;
@@ -55,27 +56,27 @@ using SK = ScreenKeyboard;
 // until it first loses the focus. Rows are in the order of Control.
 // clang-format off
 inline constexpr std::array<ControlDef, kControlCount> kControls = {{
-    {Control::SKB,      u"SKB",      "ordinary",     true,  kWhite,  kWhite,        ColourMeaning::Display,    KeyRole::PushButton,
+    {Control::SKB,      u"SKB",      "ordinary",     true,   0,  kWhite,  kWhite,        ColourMeaning::Display,    KeyRole::PushButton,
      Route<&SK::SKB_Click>,      Route<&SK::SKB_GotFocus>,      Route<&SK::SKB_LostFocus>},
-    {Control::小键盘,   u"小键盘",   "keypad",       true,  kWhite,  kWhite,        ColourMeaning::Display,    KeyRole::PushButton,
+    {Control::小键盘,   u"小键盘",   "keypad",       true,   0,  kWhite,  kWhite,        ColourMeaning::Display,    KeyRole::PushButton,
      Route<&SK::小键盘_Click>,   Route<&SK::小键盘_GotFocus>,   Route<&SK::小键盘_LostFocus>},
-    {Control::小回车,   u"小回车",   "keypad_enter", false, kWhite,  kWhite,        ColourMeaning::Display,    KeyRole::PushButton,
+    {Control::小回车,   u"小回车",   "keypad_enter", false,  13, kWhite,  kWhite,        ColourMeaning::Display,    KeyRole::PushButton,
      Route<&SK::小回车_Click>,   Route<&SK::小回车_GotFocus>,   Route<&SK::小回车_LostFocus>},
-    {Control::快捷菜单, u"快捷菜单", "apps",         false, kSilver, kSilver,       ColourMeaning::Display,    KeyRole::PushButton,
+    {Control::快捷菜单, u"快捷菜单", "apps",         false,  93, kSilver, kSilver,       ColourMeaning::Display,    KeyRole::PushButton,
      Route<&SK::快捷菜单_Click>, Route<&SK::快捷菜单_GotFocus>, Route<&SK::快捷菜单_LostFocus>},
-    {Control::徽标,     u"徽标",     "win",          true,  kSilver, kReleasedBlue, ColourMeaning::LatchState, KeyRole::ToggleButton,
+    {Control::徽标,     u"徽标",     "win",          true,   0,  kSilver, kReleasedBlue, ColourMeaning::LatchState, KeyRole::ToggleButton,
      Route<&SK::徽标_Click>,     nullptr, nullptr},
-    {Control::转换,     u"转换",     "alt",          true,  kSilver, kReleasedBlue, ColourMeaning::LatchState, KeyRole::ToggleButton,
+    {Control::转换,     u"转换",     "alt",          true,   0,  kSilver, kReleasedBlue, ColourMeaning::LatchState, KeyRole::ToggleButton,
      Route<&SK::转换_Click>,     nullptr, nullptr},
-    {Control::控制,     u"控制",     "ctrl",         true,  kSilver, kReleasedBlue, ColourMeaning::LatchState, KeyRole::ToggleButton,
+    {Control::控制,     u"控制",     "ctrl",         true,   0,  kSilver, kReleasedBlue, ColourMeaning::LatchState, KeyRole::ToggleButton,
      Route<&SK::控制_Click>,     nullptr, nullptr},
-    {Control::换档,     u"换档",     "shift",        true,  kSilver, kReleasedBlue, ColourMeaning::LatchState, KeyRole::ToggleButton,
+    {Control::换档,     u"换档",     "shift",        true,   0,  kSilver, kReleasedBlue, ColourMeaning::LatchState, KeyRole::ToggleButton,
      Route<&SK::换档_Click>,     nullptr, nullptr},
-    {Control::大写锁,   u"大写锁",   "caps_lock",    false, kSilver, kReleasedBlue, ColourMeaning::LockState,  KeyRole::ToggleButton,
+    {Control::大写锁,   u"大写锁",   "caps_lock",    false,  20, kSilver, kReleasedBlue, ColourMeaning::LockState,  KeyRole::ToggleButton,
      Route<&SK::大写锁_Click>,   nullptr, nullptr},
-    {Control::数字锁,   u"数字锁",   "num_lock",     false, kPink,   kHighlight,    ColourMeaning::LockState,  KeyRole::ToggleButton,
+    {Control::数字锁,   u"数字锁",   "num_lock",     false, 144, kPink,   kHighlight,    ColourMeaning::LockState,  KeyRole::ToggleButton,
      Route<&SK::数字锁_Click>,   nullptr, nullptr},
-    {Control::卷轴锁,   u"卷轴锁",   "scroll_lock",  false, kPink,   kReleasedBlue, ColourMeaning::LockState,  KeyRole::ToggleButton,
+    {Control::卷轴锁,   u"卷轴锁",   "scroll_lock",  false, 145, kPink,   kReleasedBlue, ColourMeaning::LockState,  KeyRole::ToggleButton,
      Route<&SK::卷轴锁_Click>,   nullptr, nullptr},
 }};
 // clang-format on
@@ -83,6 +84,13 @@ inline constexpr std::array<ControlDef, kControlCount> kControls = {{
 constexpr const ControlDef& ControlInfo(Control c) { return kControls[static_cast<std::size_t>(c)]; }
 
 constexpr Colour StartColour(Control c) { return ControlInfo(c).startColour; }
+
+// The Windows virtual-key code a key stands for: an array element's index, or
+// the code its single button sends (keypad Enter sends the main Enter's 13).
+constexpr int VirtualKeyOf(KeyRef key) {
+    const ControlDef& c = ControlInfo(key.control);
+    return c.isArray ? key.index : c.code;
+}
 
 // Whether a key is down for good: a lock that is on or a modifier that is
 // latched. Every other key is down only while it is being clicked; a lit

@@ -12,11 +12,15 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "layout/key_table.h"
 #include "layout/twips.h"
+#include "platform/gtk/keysyms.h"
+#include "window/controls.h"
 #include "window/messages.h"
 
 namespace {
@@ -33,73 +37,22 @@ std::string Utf8(std::u16string_view text) {
     return out;
 }
 
-// The keysym of the US layout each key carries; the single buttons have no
-// virtual-key code in their index.
-KeySym KeysymOf(vimbrel::KeyRef key) {
-    using vimbrel::Control;
-    switch (key.control) {
-    case Control::小回车:   return XK_KP_Enter;
-    case Control::快捷菜单: return XK_Menu;
-    case Control::大写锁:   return XK_Caps_Lock;
-    case Control::数字锁:   return XK_Num_Lock;
-    case Control::卷轴锁:   return XK_Scroll_Lock;
-    default:                break;
+// Each key's keysym, worked out while compiling from the keyboard's own tables:
+// its virtual-key code, as the native keyboard looks it up; keypad Enter is KP_Enter.
+constexpr std::array<unsigned, vimbrel::kKeys.size()> kKeysyms = [] {
+    std::array<unsigned, vimbrel::kKeys.size()> syms{};
+    for (std::size_t row = 0; row < syms.size(); ++row) {
+        const vimbrel::KeyRef key = vimbrel::kKeys[row].key;
+        syms[row] = key.control == vimbrel::Control::小回车
+                        ? vimbrel::kKeypadEnterKeysym
+                        : vimbrel::KeysymOf(static_cast<std::uint8_t>(vimbrel::VirtualKeyOf(key)));
     }
-    const int vk = key.index;
-    if (vk >= 'A' && vk <= 'Z') return XK_a + (vk - 'A');
-    if (vk >= '0' && vk <= '9') return XK_0 + (vk - '0');
-    if (vk >= 96 && vk <= 105) return XK_KP_0 + (vk - 96);
-    if (vk >= 112 && vk <= 123) return XK_F1 + (vk - 112);
-    switch (vk) {
-    case 8:   return XK_BackSpace;
-    case 9:   return XK_Tab;
-    case 13:  return XK_Return;
-    case 19:  return XK_Pause;
-    case 27:  return XK_Escape;
-    case 32:  return XK_space;
-    case 33:  return XK_Prior;
-    case 34:  return XK_Next;
-    case 35:  return XK_End;
-    case 36:  return XK_Home;
-    case 37:  return XK_Left;
-    case 38:  return XK_Up;
-    case 39:  return XK_Right;
-    case 40:  return XK_Down;
-    case 44:  return XK_Print;
-    case 45:  return XK_Insert;
-    case 46:  return XK_Delete;
-    case 91:  return XK_Super_L;
-    case 92:  return XK_Super_R;
-    case 106: return XK_KP_Multiply;
-    case 107: return XK_KP_Add;
-    case 109: return XK_KP_Subtract;
-    case 110: return XK_KP_Decimal;
-    case 111: return XK_KP_Divide;
-    case 160: return XK_Shift_L;
-    case 161: return XK_Shift_R;
-    case 162: return XK_Control_L;
-    case 163: return XK_Control_R;
-    case 164: return XK_Alt_L;
-    case 165: return XK_Alt_R;
-    case 186: return XK_semicolon;
-    case 187: return XK_equal;
-    case 188: return XK_comma;
-    case 189: return XK_minus;
-    case 190: return XK_period;
-    case 191: return XK_slash;
-    case 192: return XK_grave;
-    case 219: return XK_bracketleft;
-    case 220: return XK_backslash;
-    case 221: return XK_bracketright;
-    case 222: return XK_apostrophe;
-    default:  return NoSymbol;
-    }
-}
+    return syms;
+}();
 
 void OnClicked(GtkButton*, gpointer row) {
-    const vimbrel::KeyDef& k = vimbrel::kKeys[GPOINTER_TO_SIZE(row)];
     Display* display = gdk_x11_get_default_xdisplay();
-    const KeyCode code = XKeysymToKeycode(display, KeysymOf(k.key));
+    const KeyCode code = XKeysymToKeycode(display, kKeysyms[GPOINTER_TO_SIZE(row)]);
     if (!code) return;
     XTestFakeKeyEvent(display, code, True, CurrentTime);
     XTestFakeKeyEvent(display, code, False, CurrentTime);

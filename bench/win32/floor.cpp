@@ -6,10 +6,13 @@
 // owner drawing, colours, captions that change, tooltips, cursors or menu.
 #include <windows.h>
 
+#include <array>
+
 #include "layout/key_table.h"
 #include "tests/e2e/win32/app.h"
 #include "layout/twips.h"
 #include "platform/control_ids.h"
+#include "window/controls.h"
 
 namespace {
 
@@ -20,24 +23,19 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 constexpr vimbrel::Twips kClientLeft = 3675;
 constexpr vimbrel::Twips kClientTop = 4485;
 
-// The single buttons have no virtual-key code in their id (index 0).
-BYTE VirtualKey(vimbrel::KeyRef key) {
-    using vimbrel::Control;
-    switch (key.control) {
-    case Control::小回车:   return VK_RETURN;
-    case Control::快捷菜单: return VK_APPS;
-    case Control::大写锁:   return VK_CAPITAL;
-    case Control::数字锁:   return VK_NUMLOCK;
-    case Control::卷轴锁:   return VK_SCROLL;
-    default:                return static_cast<BYTE>(key.index);
-    }
-}
+// Each key's virtual-key code, worked out while compiling from the keyboard's own tables.
+constexpr std::array<BYTE, vimbrel::kKeys.size()> kCodes = [] {
+    std::array<BYTE, vimbrel::kKeys.size()> codes{};
+    for (std::size_t row = 0; row < codes.size(); ++row) codes[row] = static_cast<BYTE>(vimbrel::VirtualKeyOf(vimbrel::kKeys[row].key));
+    return codes;
+}();
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_COMMAND:
-        if (HIWORD(wp) == BN_CLICKED && vimbrel::IsKeyControlId(LOWORD(wp))) {
-            const BYTE vk = VirtualKey(vimbrel::KeyFromControlId(LOWORD(wp)));
+        if (const int row = vimbrel::IsKeyControlId(LOWORD(wp)) ? vimbrel::KeyRow(vimbrel::KeyFromControlId(LOWORD(wp))) : -1;
+            HIWORD(wp) == BN_CLICKED && row >= 0) {
+            const BYTE vk = kCodes[static_cast<std::size_t>(row)];
             keybd_event(vk, 0, 0, 0);
             keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
         }
