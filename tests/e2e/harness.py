@@ -265,6 +265,15 @@ def read_pointer(display):
         xlib.XCloseDisplay(dpy)
 
 
+def log_lines(path):
+    """The lines a recording target has written so far; none before it made its log."""
+    try:
+        with open(path, encoding="ascii", errors="replace") as f:
+            return f.read().splitlines()
+    except FileNotFoundError:
+        return []
+
+
 class KeyLog:
     """Follows the target's log file."""
 
@@ -273,11 +282,7 @@ class KeyLog:
         self.seen = 0
 
     def lines(self):
-        try:
-            with open(self.path, encoding="ascii", errors="replace") as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
+        return log_lines(self.path)
 
     def mark(self):
         self.seen = len(self.lines())

@@ -19,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import session as sessionlib  # noqa: E402
-from harness import check, icon_pointer_problem, read_icon, read_pointer  # noqa: E402
+from harness import check, icon_pointer_problem, log_lines, read_icon, read_pointer  # noqa: E402
 
 SOURCE_DIR = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 TITLE = "VimbrelV9.9.9"
@@ -214,11 +214,7 @@ class Native:
     # --- the target's log ---------------------------------------------------------
 
     def lines(self):
-        try:
-            with open(self.log_path, encoding="ascii", errors="replace") as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
+        return log_lines(self.log_path)
 
     def mark(self):
         self.seen = len(self.lines())
