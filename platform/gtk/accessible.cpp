@@ -35,35 +35,27 @@ AtkStateSet* AddOnStates(AtkObject* object, AtkStateSet* states) {
     return states;
 }
 
-void KeyInitialize(AtkObject* object, gpointer widget) {
-    ATK_OBJECT_CLASS(g_keyParent)->initialize(object, widget);
+// The keys' and the lights' accessible classes differ only in the class they
+// extend, kept in *parent: each names itself and adds the on states.
+template <gpointer* parent>
+void Initialize(AtkObject* object, gpointer widget) {
+    ATK_OBJECT_CLASS(*parent)->initialize(object, widget);
     Describe(object, widget);
 }
-AtkStateSet* KeyStates(AtkObject* object) {
-    return AddOnStates(object, ATK_OBJECT_CLASS(g_keyParent)->ref_state_set(object));
+template <gpointer* parent>
+AtkStateSet* States(AtkObject* object) {
+    return AddOnStates(object, ATK_OBJECT_CLASS(*parent)->ref_state_set(object));
 }
-void KeyAccessibleClassInit(gpointer klass, gpointer) {
-    g_keyParent = g_type_class_peek_parent(klass);
-    ATK_OBJECT_CLASS(klass)->initialize = KeyInitialize;
-    ATK_OBJECT_CLASS(klass)->ref_state_set = KeyStates;
-}
-
-void LightInitialize(AtkObject* object, gpointer widget) {
-    ATK_OBJECT_CLASS(g_lightParent)->initialize(object, widget);
-    Describe(object, widget);
-}
-AtkStateSet* LightStates(AtkObject* object) {
-    return AddOnStates(object, ATK_OBJECT_CLASS(g_lightParent)->ref_state_set(object));
-}
-void LightAccessibleClassInit(gpointer klass, gpointer) {
-    g_lightParent = g_type_class_peek_parent(klass);
-    ATK_OBJECT_CLASS(klass)->initialize = LightInitialize;
-    ATK_OBJECT_CLASS(klass)->ref_state_set = LightStates;
+template <gpointer* parent>
+void AccessibleClassInit(gpointer klass, gpointer) {
+    *parent = g_type_class_peek_parent(klass);
+    ATK_OBJECT_CLASS(klass)->initialize = Initialize<parent>;
+    ATK_OBJECT_CLASS(klass)->ref_state_set = States<parent>;
 }
 
 GType KeyAccessibleType() {
     static const GType type = g_type_register_static_simple(
-        GTK_TYPE_BUTTON_ACCESSIBLE, "VimbrelKeyAccessible", sizeof(GtkButtonAccessibleClass), KeyAccessibleClassInit,
+        GTK_TYPE_BUTTON_ACCESSIBLE, "VimbrelKeyAccessible", sizeof(GtkButtonAccessibleClass), AccessibleClassInit<&g_keyParent>,
         sizeof(GtkButtonAccessible), nullptr, GTypeFlags(0));
     return type;
 }
@@ -71,7 +63,7 @@ GType KeyAccessibleType() {
 GType LightAccessibleType() {
     static const GType type = g_type_register_static_simple(
         GTK_TYPE_WIDGET_ACCESSIBLE, "VimbrelLightAccessible", sizeof(GtkWidgetAccessibleClass),
-        LightAccessibleClassInit, sizeof(GtkWidgetAccessible), nullptr, GTypeFlags(0));
+        AccessibleClassInit<&g_lightParent>, sizeof(GtkWidgetAccessible), nullptr, GTypeFlags(0));
     return type;
 }
 
