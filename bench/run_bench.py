@@ -5,13 +5,16 @@ after round and printed as one table per build. vimbrel.exe and floor.exe run
 under Wine in one session; the native build/native/vimbrel and bench/gtk/floor
 run in another, without Wine.
 
-    run_bench.py [--rounds N] [--idle-seconds S] [--only win32|native]
-                 [--win32-dir DIR] [--native-dir DIR] [--samples]
+    run_bench.py [--rounds N] [--idle-seconds S] [--only windows|native]
+                 [--native-dir DIR] [--samples]
 
-Builds nothing: scripts/bench.sh builds both presets first. Needs, under the
-win32 DIR (default build/win32): vimbrel.exe, bench/win32/{floor,vimbrel_instrumented}.exe
-and the end-to-end tests' tests/e2e/win32/{probe,target}.exe and inject.dll;
-under the native DIR (default build/native): vimbrel and bench/gtk/{floor,x_bench}.
+Builds nothing: scripts/bench.sh builds every preset first. The Windows build
+measured is the one this machine's Wine runs (build/win32, or build/win64 where
+no 32-bit code runs; VIMBREL_WINE_ARCH chooses: tests/e2e/session.py), against
+the floor built in the same tree, so for the same architecture. Needs there:
+vimbrel.exe, bench/win32/{floor,vimbrel_instrumented}.exe and the end-to-end
+tests' tests/e2e/win32/{probe,target}.exe and inject.dll; under the native DIR
+(default build/native, the optimised build): vimbrel and bench/gtk/{floor,x_bench}.
 
 Exit status 0 when the measurements ran, whatever their PASS/FAIL; 2 when they
 could not (a program missing, the session or a program failing to start).
@@ -225,9 +228,10 @@ class Bench:
         self.env = self.session.env()
         self.prefix = self.session.state["prefix"]
         self.workdir = workdir
-        bench_dir = os.path.join(args.win32_dir, "bench", "win32")
-        helper_dir = os.path.join(args.win32_dir, "tests", "e2e", "win32")
-        self.exes = {"keyboard": os.path.join(args.win32_dir, "vimbrel.exe"),
+        build = self.session.build_dir
+        bench_dir = os.path.join(build, "bench", "win32")
+        helper_dir = os.path.join(build, "tests", "e2e", "win32")
+        self.exes = {"keyboard": os.path.join(build, "vimbrel.exe"),
                      "floor": os.path.join(bench_dir, "floor.exe"),
                      "instrumented": os.path.join(bench_dir, "vimbrel_instrumented.exe")}
         self.classes = {"keyboard": KEYBOARD_CLASS, "floor": FLOOR_CLASS,
@@ -671,7 +675,7 @@ def table(samples, exes, idle_seconds):
     return layout(rows), notes
 
 
-def machine():
+def machine(arch):
     model = "unknown CPU"
     with open("/proc/cpuinfo") as f:
         for line in f:
@@ -680,7 +684,8 @@ def machine():
                 break
     with open("/proc/meminfo") as f:
         total_kib = int(f.readline().split()[1])
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    loader = sessionlib.WINE64 if arch == "win64" else "wine"
+    wine = subprocess.run([loader, "--version"], capture_output=True, text=True).stdout.strip()
     return "%d cores (nproc), %s, %.1f GiB memory, %s" % (len(os.sched_getaffinity(0)), model,
                                                          total_kib / 1024 / 1024, wine)
 
@@ -742,17 +747,17 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--idle-seconds", type=float, default=10.0)
-    parser.add_argument("--win32-dir", default=os.path.join(ROOT, "build", "win32"))
     parser.add_argument("--native-dir", default=os.path.join(ROOT, "build", "native"))
-    parser.add_argument("--only", choices=("win32", "native"), help="measure one front end only")
+    parser.add_argument("--only", choices=("windows", "native"), help="measure one front end only")
     parser.add_argument("--samples", action="store_true", help="also print every sample, in the order taken")
     args = parser.parse_args()
-    args.win32_dir = os.path.abspath(args.win32_dir)
+    arch, why = sessionlib.wine_arch()
+    windows_dir = sessionlib.build_dir(arch)
     args.native_dir = os.path.abspath(args.native_dir)
-    sides = ("win32", "native") if args.only is None else (args.only,)
+    sides = ("windows", "native") if args.only is None else (args.only,)
     needed = []
-    if "win32" in sides:
-        needed += [os.path.join(args.win32_dir, *path) for path in (
+    if "windows" in sides:
+        needed += [os.path.join(windows_dir, *path) for path in (
             ("vimbrel.exe",), ("bench", "win32", "floor.exe"), ("tests", "e2e", "win32", "probe.exe"),
             ("tests", "e2e", "win32", "target.exe"))]
     if "native" in sides:
@@ -760,16 +765,16 @@ def main():
             ("vimbrel",), ("bench", "gtk", "floor"), ("bench", "gtk", "x_bench"))]
     missing = [p for p in needed if not os.path.exists(p)]
     if missing:
-        print("run_bench: missing %s; scripts/bench.sh builds them with the win32 and native presets"
-              % ", ".join(missing), file=sys.stderr)
+        print("run_bench: missing %s; scripts/bench.sh builds them with the %s and native presets"
+              % (", ".join(missing), arch), file=sys.stderr)
         return 2
 
     begun = time.monotonic()
     load_before = load_average()
     results = {}
     try:
-        if "win32" in sides:
-            results["win32"] = measured(Bench, args, native=False)
+        if "windows" in sides:
+            results["windows"] = measured(Bench, args, native=False)
         if "native" in sides:
             results["native"] = measured(NativeBench, args, native=True)
     except BenchError as e:
@@ -778,10 +783,11 @@ def main():
 
     print("Vimbrel benchmark, %s" % time.strftime("%a %d %b %Y %H:%M:%S %Z"))
     print("machine: %s; Xvfb and openbox, a session of their own for each build; %d rounds, keyboard and "
-          "floor alternating first" % (machine(), args.rounds))
+          "floor alternating first" % (machine(arch), args.rounds))
     print("load average (1 min) before the run %s, after it %s; other Wine servers running: %d"
           % (load_before, load_average(), other_wineservers()))
-    sides = (("win32", "Windows build under Wine: vimbrel.exe against bench/win32/floor.exe", "",
+    sides = (("windows", "Windows build under Wine, %s (%s): build/%s/vimbrel.exe against bench/win32/floor.exe "
+              "of the same tree" % (arch, why, arch), "",
               lambda samples, exes: table(samples, exes, args.idle_seconds)),
              ("native", "Native build: build/native/vimbrel against bench/gtk/floor (GTK %s)" % gtk_version(),
               "native ", lambda samples, _: native_table(samples, args.idle_seconds)))

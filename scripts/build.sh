@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds both builds: the Windows exe and the native one with its tests.
+# Installs what is missing, then builds everything: both Windows builds (the
+# 32-bit product and the 64-bit one, with their test and benchmark helpers), the
+# optimised native keyboard with its tests, and the core's tests under the sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake --preset win32 >/dev/null
-cmake --build --preset win32
-cmake --preset native >/dev/null
-cmake --build --preset native
+for preset in win32 win64 native native-asan; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done

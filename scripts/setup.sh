@@ -5,7 +5,9 @@ set -euo pipefail
 packages=(
     cmake make g++ libgtest-dev libgmock-dev          # the portable core and its unit tests
     g++-mingw-w64-i686 binutils-mingw-w64-i686        # the 32-bit Windows build
-    wine wine32:i386 libxcursor1:i386                 # running it on Linux (full-colour pointers)
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64    # and the 64-bit one
+    wine wine32:i386 libxcursor1:i386                 # running them on Linux (full-colour pointers)
+    wine64 libxcursor1                                #   where this machine runs no 32-bit code
     xvfb openbox xdotool x11-utils imagemagick        # a virtual desktop for the end-to-end tests
     libx11-6 libxfixes3                               # reading the pointer image from X
     fonts-wqy-microhei                                # Chinese captions under Wine

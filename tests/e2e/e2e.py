@@ -3,15 +3,17 @@
 Desktop (harness.py) in a module of cases, run in the session that
 `session.py start` describes.
 
-    e2e.py --state STATE --out-dir DIR [--win32-dir DIR] [--predict PATH] CASE [CASE...]
+    e2e.py --state STATE --out-dir DIR [--predict PATH] CASE [CASE...]
     e2e.py --list
 
-STATE is the session's state file (default: $VIMBREL_E2E_STATE); --win32-dir the
-build of the win32 preset (vimbrel.exe, tests/e2e/win32/{target,probe}.exe);
---predict the native soak_predict tool, the core's own account of a click
+STATE is the session's state file (default: $VIMBREL_E2E_STATE), which names the
+Windows build the session runs (vimbrel.exe, tests/e2e/win32/{target,probe}.exe
+of the win32 or win64 preset); --predict the native soak_predict tool, the core's own account of a click
 sequence. Each case starts what it needs and ends it, so cases run in any
-order; CASE "all" runs every case. --list prints "name timeout" per case, the
-timeout in seconds: CTest registers one test per line (CMakeLists.txt beside).
+order; CASE "all" runs every case but the smoke run. --list prints "name timeout
+kind" per case, the timeout in seconds: CTest registers one test per line
+(CMakeLists.txt beside). The smoke run is the short check of the 64-bit build
+where the full suite runs the 32-bit one, in a Wine session of its own.
 
 The soak's sequence comes from a seed, printed at the start: VIMBREL_SOAK_SEED
 replays a run, VIMBREL_SOAK_SECONDS sets how long the clicking lasts.
@@ -24,6 +26,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import native_cases as native  # noqa: E402
+import session as sessionlib  # noqa: E402
 import package_cases as package  # noqa: E402
 import wine_cases as wine  # noqa: E402
 from harness import CaseFailure, Desktop  # noqa: E402
@@ -74,7 +77,8 @@ CASES = (
     ("native_menu", native.case_menu, NATIVE_TIMEOUT),
     ("native_xterm", native.case_xterm, NATIVE_TIMEOUT),
     ("native_package", package.case_native_package, 300),
-    ("win32_package", package.case_win32_package, DEFAULT_TIMEOUT),
+    ("windows_packages", package.case_windows_packages, DEFAULT_TIMEOUT),
+    ("win64_smoke", wine.case_smoke, DEFAULT_TIMEOUT),
 )
 
 
@@ -82,30 +86,42 @@ def is_native(name):
     return name.startswith("native_")
 
 
+def kind(name):
+    return "native" if is_native(name) else "smoke" if name.endswith("_smoke") else "wine"
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--state", default=os.environ.get("VIMBREL_E2E_STATE"))
-    parser.add_argument("--win32-dir")
     parser.add_argument("--out-dir", default=os.getcwd())
     parser.add_argument("--predict", help="the native soak_predict tool")
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--own-session", action="store_true",
+                        help="run the cases on build/win64 in a Wine session of their own, "
+                             "unless the shared session already runs it (then exit 77: skipped)")
     parser.add_argument("cases", nargs="*")
     args = parser.parse_args(argv[1:])
     table = {name: function for name, function, _ in CASES}
     if len(table) != len(CASES):
         parser.error("the case table names a case twice")
     if args.list:
-        print("\n".join("%s %d %s" % (name, timeout, "native" if is_native(name) else "wine")
-                        for name, _, timeout in CASES))
+        print("\n".join("%s %d %s" % (name, timeout, kind(name)) for name, _, timeout in CASES))
         return 0
-    names = list(table) if args.cases == ["all"] else args.cases
+    if args.own_session:
+        arch, why = sessionlib.wine_arch()
+        if arch == "win64":
+            print("skipped: the full suite runs build/win64 here (%s)" % why)
+            return 77
+        return sessionlib.run([sys.executable, os.path.abspath(__file__), "--out-dir", args.out_dir]
+                              + args.cases, arch="win64")
+    names = [n for n in table if kind(n) != "smoke"] if args.cases == ["all"] else args.cases
     unknown = [n for n in names if n not in table]
     wine_cases = [n for n in names if not is_native(n)]
     if not names or unknown or (wine_cases and not args.state):
         parser.error("need known cases, and --state for the Wine session (unknown: %s)" % unknown)
     os.makedirs(args.out_dir, exist_ok=True)
-    desktop = Desktop(args.state if wine_cases else None, args.out_dir, args.win32_dir, args.predict)
+    desktop = Desktop(args.state if wine_cases else None, args.out_dir, args.predict)
     failed = []
     for name in names:
         started = time.monotonic()

@@ -333,19 +333,21 @@ class Desktop:
     under Wine, the keyboard, the target and the probe (found on first use, so that
     cases without Wine need none of them)."""
 
-    def __init__(self, state_path, out_dir, win32_dir=None, predict=None):
+    def __init__(self, state_path, out_dir, predict=None):
         # Without a state file (the native cases, which start X servers of their own) there is no shared session.
         self.session = sessionlib.Session.load(state_path) if state_path else None
         self.env = self.session.env() if self.session else None
         self.out_dir = out_dir
-        self.win32_dir = win32_dir
+        # The Windows build the session runs (build/win32 or build/win64).
+        self.build_dir = self.session.build_dir if self.session else None
         self.predict_exe = predict
 
     def _built(self, *path):
-        check(self.win32_dir is not None, "no --win32-dir for the Win32 programs")
-        path = os.path.join(self.win32_dir, *path)
-        check(os.path.exists(path), "%s does not exist: build the win32 preset first "
-              "(cmake --preset win32 && cmake --build --preset win32)" % path)
+        check(self.build_dir is not None, "the session names no Windows build")
+        path = os.path.join(self.build_dir, *path)
+        preset = os.path.basename(self.build_dir)
+        check(os.path.exists(path), "%s does not exist: build the %s preset first "
+              "(cmake --preset %s && cmake --build --preset %s)" % (path, preset, preset, preset))
         return path
 
     @property

@@ -3,10 +3,17 @@
 and a throw-away Wine prefix; or, for the native keyboard, a display, a window
 manager and a D-Bus session (which xfwm4 and screen readers need), no Wine.
 
-    session.py start STATE [--native] [--wm openbox|xfwm4]
+    session.py start STATE [--native] [--wm openbox|xfwm4] [--arch win32|win64]
                               start everything and describe it in the JSON file STATE
     session.py stop STATE     stop everything STATE lists and delete its files
-    session.py run -- CMD...  start, run CMD with the session's environment, stop
+    session.py run [--arch win32|win64] -- CMD...
+                              start, run CMD with the session's environment, stop
+    session.py arch           print the Windows build this machine's Wine runs
+
+The Wine session runs the 32-bit build (build/win32) where this machine runs
+32-bit x86 code, and the 64-bit one (build/win64, under wine64) where it does
+not; VIMBREL_WINE_ARCH=win32|win64 or --arch chooses instead. The state file
+names the build's folder ("build_dir").
 
 Nothing depends on the caller's DISPLAY: the display number comes from Xvfb itself
 (-displayfd), so several sessions can run on one machine. Every process started here
@@ -26,6 +33,38 @@ import time
 
 SCREEN = "1280x1024x24"
 WINEBOOT_TIMEOUT = 180
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_ARCHES = ("win32", "win64")
+# Debian's wine32 runs 32-bit programs through the i386 loader from libc6:i386.
+I386_LOADER = "/lib/ld-linux.so.2"
+WINE64 = "/usr/lib/wine/wine64"
+
+
+def runs_32_bit_code():
+    """Whether this machine executes i386 programs: some kernels have no 32-bit
+    emulation at all, and everything of wine32 then fails with "Exec format error"."""
+    try:
+        return subprocess.run([I386_LOADER, "--version"], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=30).returncode == 0, I386_LOADER
+    except OSError as e:
+        return False, "%s: %s" % (I386_LOADER, e.strerror)
+
+
+def wine_arch(forced=None):
+    """The Windows build the Wine session runs, and why."""
+    forced = forced or os.environ.get("VIMBREL_WINE_ARCH")
+    if forced:
+        if forced not in WINE_ARCHES:
+            raise RuntimeError("VIMBREL_WINE_ARCH is %r, not one of %s" % (forced, "|".join(WINE_ARCHES)))
+        return forced, "chosen by VIMBREL_WINE_ARCH or --arch"
+    runs, how = runs_32_bit_code()
+    if runs:
+        return "win32", "this machine runs 32-bit code (%s starts)" % how
+    return "win64", "this machine cannot run 32-bit code (%s), so wine64 runs the 64-bit build" % how
+
+
+def build_dir(arch):
+    return os.path.join(SOURCE_DIR, "build", arch)
 
 
 def clean_environment():
@@ -61,12 +100,23 @@ class Session:
     def display(self):
         return self.state.get("display")
 
+    @property
+    def build_dir(self):
+        """The Windows build the session runs: vimbrel.exe and its helper programs."""
+        return self.state.get("build_dir")
+
     def env(self):
         env = clean_environment()
         if self.display is not None:
             env["DISPLAY"] = ":%d" % self.display
         if "prefix" in self.state:
             env["WINEPREFIX"] = self.state["prefix"]
+        if self.state.get("arch") == "win64":
+            # Debian's `wine` prefers wine32 whenever it is installed, even where it
+            # cannot run: `wine` here is wine64 itself (the session's bin/ folder).
+            env["WINEARCH"] = "win64"
+            env["WINELOADER"] = WINE64
+            env["PATH"] = os.path.join(self.workdir, "bin") + os.pathsep + env.get("PATH", os.defpath)
         if "bus" in self.state:
             env["DBUS_SESSION_BUS_ADDRESS"] = self.state["bus"]
         return env
@@ -210,7 +260,21 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def start(state_path, native=False, wm="openbox"):
+def _choose_build(session, arch):
+    arch, why = wine_arch(arch)
+    session.state["arch"] = arch
+    session.state["build_dir"] = build_dir(arch)
+    if arch == "win64":
+        # A script, not a link: wine64 started through a link named wine cannot find its loader.
+        os.mkdir(os.path.join(session.workdir, "bin"))
+        wine = os.path.join(session.workdir, "bin", "wine")
+        with open(wine, "w", encoding="utf-8") as f:
+            f.write('#!/bin/sh\nexec %s "$@"\n' % WINE64)
+        os.chmod(wine, 0o755)
+    print("wine session: testing %s (%s)" % (os.path.join(session.build_dir, "vimbrel.exe"), why), flush=True)
+
+
+def start(state_path, native=False, wm="openbox", arch=None):
     stop(state_path)  # a session left behind by an interrupted run
     session = Session({"workdir": tempfile.mkdtemp(prefix="vimbrel-e2e-")})
     session.save(state_path)
@@ -224,6 +288,8 @@ def start(state_path, native=False, wm="openbox"):
             session.save(state_path)
             return session
 
+        _choose_build(session, arch)
+        session.save(state_path)
         _spawn(session, "openbox", ["openbox", "--sm-disable"], session.env())
         session.save(state_path)
         _wait_for_window_manager(session)
@@ -238,7 +304,7 @@ def start(state_path, native=False, wm="openbox"):
         _spawn(session, "wineserver", ["wineserver", "-f", "-p"], session.env())
         session.save(state_path)
         with _log(session, "wineboot") as log:
-            subprocess.run(["wineboot", "-i"], env=session.env(), stdin=subprocess.DEVNULL,
+            subprocess.run(["wine", "wineboot", "-i"], env=session.env(), stdin=subprocess.DEVNULL,
                            stdout=log, stderr=log, timeout=WINEBOOT_TIMEOUT, check=True)
         _link_chinese_font(session)
     except BaseException:
@@ -296,11 +362,11 @@ def stop(state_path):
     os.remove(state_path)
 
 
-def run(argv):
+def run(argv, arch=None):
     state_dir = tempfile.mkdtemp(prefix="vimbrel-e2e-state-")
     state_path = os.path.join(state_dir, "session.json")
     try:
-        start(state_path)
+        start(state_path, arch=arch)
         env = Session.load(state_path).env()
         env["VIMBREL_E2E_STATE"] = state_path
         return subprocess.run(argv, env=env).returncode
@@ -309,17 +375,27 @@ def run(argv):
         shutil.rmtree(state_dir, ignore_errors=True)
 
 
+def _option(options, name, default=None):
+    return options[options.index(name) + 1] if name in options[:-1] else default
+
+
 def main(argv):
     if len(argv) >= 3 and argv[1] == "start":
         options = argv[3:]
-        wm = options[options.index("--wm") + 1] if "--wm" in options else "openbox"
-        start(os.path.abspath(argv[2]), native="--native" in options, wm=wm)
+        start(os.path.abspath(argv[2]), native="--native" in options, wm=_option(options, "--wm", "openbox"),
+              arch=_option(options, "--arch"))
         return 0
     if len(argv) == 3 and argv[1] == "stop":
         stop(os.path.abspath(argv[2]))
         return 0
-    if len(argv) >= 4 and argv[1] == "run" and argv[2] == "--":
-        return run(argv[3:])
+    if len(argv) >= 4 and argv[1] == "run" and "--" in argv:
+        split = argv.index("--")
+        return run(argv[split + 1:], arch=_option(argv[2:split], "--arch"))
+    if len(argv) == 2 and argv[1] == "arch":
+        arch, why = wine_arch()
+        print(arch)
+        print("%s: %s" % (arch, why), file=sys.stderr)
+        return 0
     print(__doc__, file=sys.stderr)
     return 2
 

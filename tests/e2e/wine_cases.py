@@ -534,6 +534,21 @@ def case_close_releases_ctrl(desktop):
     print("WM_CLOSE with left Ctrl latched: the target saw Ctrl up, then nothing")
 
 
+def case_smoke(desktop):
+    """The other Windows build in a session of its own: it starts, types one key into
+    the target and ends when closed."""
+    with Run(desktop, "smoke") as run:
+        run.click(run.key("SKB", ord("A")))
+        problems = stroke_problems(settled_events(run.log, 2), [ord("A")])
+        check(not problems, "key A: " + "; ".join(problems))
+        desktop.probe("close", KEYBOARD_CLASS)
+        try:
+            run.keyboard_proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            raise CaseFailure("the keyboard still runs 5 s after WM_CLOSE")
+    print("%s: started, typed A, closed" % desktop.build_dir)
+
+
 # --- the pop-up menu --------------------------------------------------------------
 
 MENU_ITEMS = ("关于软件", "版本信息", "编程语言", "最新版本")

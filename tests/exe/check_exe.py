@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Checks the identity that vimbrel.exe carries: version block, icons, manifest,
-and that it is a static 32-bit Windows GUI program of at most 128 KiB.
+and that it is a static Windows GUI program of at most 128 KiB for the machine
+its build names (win32: x86, win64: x86-64).
 
-    check_exe.py EXE ASSETS_DIR
+    check_exe.py EXE ASSETS_DIR win32|win64
 """
 import os
 import re
@@ -34,16 +35,19 @@ def resource_bytes(pe, entry):
     return pe.get_data(data.OffsetToData, data.Size)
 
 
-def main(exe, assets):
+MACHINES = {"win32": 0x14C, "win64": 0x8664}
+
+
+def main(exe, assets, build):
     size = os.path.getsize(exe)
     check(size <= 128 * 1024, f"exe is {size} bytes, more than 128 KiB")
     pe = pefile.PE(exe)
-    check(pe.FILE_HEADER.Machine == 0x14C, "not a 32-bit x86 executable")
+    check(pe.FILE_HEADER.Machine == MACHINES[build], f"machine 0x{pe.FILE_HEADER.Machine:x} is not {build}'s")
     check(pe.OPTIONAL_HEADER.Subsystem == 2, "not a Windows GUI program")
     imports = {e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT}
     check(imports <= SYSTEM_DLLS, f"imports non-system DLLs: {sorted(imports - SYSTEM_DLLS)}")
 
-    # Fixed part of the version block: 9.9.0.9, 32-bit Windows, application.
+    # Fixed part of the version block: 9.9.0.9, Windows (VOS__WINDOWS32 on either build), application.
     ff = pe.VS_FIXEDFILEINFO[0]
     check((ff.FileVersionMS, ff.FileVersionLS) == (0x00090009, 0x00000009), "file version is not 9.9.0.9")
     check((ff.ProductVersionMS, ff.ProductVersionLS) == (0x00090009, 0x00000009), "product version is not 9.9.0.9")
@@ -94,9 +98,9 @@ def main(exe, assets):
 
     for f in failures:
         print("FAIL:", f)
-    print(f"exe resources: {size} bytes, {len(failures)} problem(s)")
+    print(f"exe resources ({build}): {size} bytes, {len(failures)} problem(s)")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3]))

@@ -25,6 +25,8 @@
 // inject.dll must sit beside probe.exe.
 #include "probe.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 namespace probe {
@@ -79,12 +81,14 @@ public:
         const bool written = WriteProcessMemory(process_, remotePath, dll.c_str(), bytes, nullptr);
         // kernel32 sits at the same address in every process of a session, so our
         // LoadLibraryW is theirs too.
-        DWORD base = 0;
-        const bool ran = written && RunRemote(AsThreadStart(LoadLibraryW), remotePath, &base);
+        DWORD loaded = 0;
+        const bool ran = written && RunRemote(AsThreadStart(LoadLibraryW), remotePath, &loaded);
         VirtualFreeEx(process_, remotePath, 0, MEM_RELEASE);
-        if (!ran || !base) return Fail("LoadLibrary in the keyboard");
-        remoteModule_ = static_cast<UINT_PTR>(base);
-        return true;
+        if (!ran || !loaded) return Fail("LoadLibrary in the keyboard");
+        // The thread's exit code holds only the low half of a 64-bit module
+        // address: the base is read from the process's module list instead.
+        remoteModule_ = RemoteBase(L"inject.dll");
+        return remoteModule_ ? true : Fail("inject.dll in the keyboard's modules");
     }
 
     bool Call(const char* exportName, UINT_PTR argument, DWORD& result) {
@@ -100,6 +104,18 @@ private:
     bool Fail(const char* what) {
         if (!error_) error_ = what;
         return false;
+    }
+
+    UINT_PTR RemoteBase(const wchar_t* module) const {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, pid_);
+        if (snapshot == INVALID_HANDLE_VALUE) return 0;
+        MODULEENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        UINT_PTR base = 0;
+        for (BOOL more = Module32FirstW(snapshot, &entry); more && !base; more = Module32NextW(snapshot, &entry))
+            if (lstrcmpiW(entry.szModule, module) == 0) base = reinterpret_cast<UINT_PTR>(entry.modBaseAddr);
+        CloseHandle(snapshot);
+        return base;
     }
 
     bool RunRemote(LPTHREAD_START_ROUTINE start, void* argument, DWORD* result = nullptr) {
