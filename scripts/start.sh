@@ -16,10 +16,18 @@ for arg in "$@"; do
 done
 bash scripts/setup.sh
 if [ "$wine" -eq 1 ]; then
-    cmake --preset win32 >/dev/null
-    cmake --build --preset win32
-    keyboard=(wine "$PWD/build/win32/vimbrel.exe")
+    # The 32-bit build where this machine runs 32-bit code, else the 64-bit one
+    # under wine64 (VIMBREL_WINE_ARCH=win32|win64 chooses).
+    arch=$(/usr/bin/python3 tests/e2e/session.py arch)
+    cmake --preset "$arch" >/dev/null
+    cmake --build --preset "$arch"
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    wine_loader=wine
+    if [ "$arch" = win64 ]; then
+        wine_loader=/usr/lib/wine/wine64
+        export WINEARCH=win64 WINELOADER=$wine_loader
+    fi
+    keyboard=("$wine_loader" "$PWD/build/$arch/vimbrel.exe")
 else
     cmake --preset native >/dev/null
     cmake --build --preset native --target vimbrel
@@ -30,9 +38,9 @@ fi
 # Chinese glyphs: link them to the CJK font, once per Wine prefix.
 link_cjk_font() {
     local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
-    wine reg query "$key" /v Tahoma 2>/dev/null | grep -q wqy && return 0
+    "$wine_loader" reg query "$key" /v Tahoma 2>/dev/null | grep -q wqy && return 0
     for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI"; do
-        wine reg add "$key" /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+        "$wine_loader" reg add "$key" /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
     done
 }
 
@@ -64,7 +72,7 @@ openbox >/dev/null 2>&1 &
 pids+=($!)
 if [ "$wine" -eq 1 ]; then
     export WINEPREFIX="$work/prefix"
-    wineboot -i >/dev/null 2>&1
+    "$wine_loader" wineboot -i >/dev/null 2>&1
     link_cjk_font
 fi
 echo "start: keyboard running on virtual display $DISPLAY (Ctrl-C ends it)"
