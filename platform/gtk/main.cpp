@@ -27,8 +27,9 @@ gboolean OnSignal(gpointer) {
 // down by the keyboard would stay down for the whole display. A new
 // connection lets go of them and gives the borrowed keycodes back.
 int OnConnectionLost(Display*) {
+    std::fputs("vimbrel: the connection to the X display was lost\n", stderr);
     vimbrel::XKeys::RescueAfterConnectionLoss(g_displayName.c_str());
-    _exit(0);
+    _exit(1);
 }
 
 GdkFilterReturn OnXEvent(GdkXEvent* xevent, GdkEvent*, gpointer claim) {
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
 
     vimbrel::DisplayClaim claim(display);
     if (!claim.Claimed()) return 0;
+    // No other keyboard runs on this display now: what one left held is ours to undo.
+    vimbrel::XKeys::RecoverAbandoned(display);
     gdk_window_add_filter(nullptr, OnXEvent, &claim);
 
     vimbrel::GtkKeyboard keyboard;

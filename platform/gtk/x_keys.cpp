@@ -6,6 +6,7 @@
 // is emptied again on the way out.
 #include "platform/gtk/x_keys.h"
 
+#include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>
 #include <gdk/gdkx.h>
 
@@ -35,6 +36,14 @@ static_assert(EveryCodeHasAKeysym());
 
 XKeys* g_keys = nullptr;  // for the rescue after the connection is lost
 
+// The record on the root window of what the keyboard holds down and which
+// keycodes it borrowed, kept current with every change, so that a keyboard
+// started after a crash can undo them: the keycodes down, then a pair
+// (keycode, keysym) per binding, after their count.
+constexpr char kRecordName[] = "_VIMBREL_HELD_KEYS";
+
+Atom RecordAtom(Display* display) { return XInternAtom(display, kRecordName, False); }
+
 // Alt and the Windows keys, in the order they go down around a key.
 constexpr std::uint8_t kAroundKeys[] = {164, 165, 91, 92};
 
@@ -63,7 +72,7 @@ bool CodeIsEmpty(XkbDescPtr map, int code) {
 
 }  // namespace
 
-XKeys::XKeys(Display* display) : display_(display) {
+XKeys::XKeys(Display* display) : display_(display), record_(RecordAtom(display)) {
     int event, error, major, minor;
     haveXTest_ = XTestQueryExtension(display_, &event, &error, &major, &minor);
     int opcode = 0;
@@ -143,6 +152,7 @@ KeyCode XKeys::BindSpareCode(KeySym keysym) {
         bindings_.erase(free);
         bindings_.push_back({spare, keysym});
     }
+    Record();  // before the keycode changes: a crash right after it still finds the binding
     KeySym lower = keysym, upper = keysym;
     XConvertCase(keysym, &lower, &upper);
     KeySym syms[2] = {keysym, upper != keysym ? upper : NoSymbol};
@@ -166,10 +176,14 @@ void XKeys::Press(std::uint8_t vk, bool keypadEnter) {
         for (const std::uint8_t m : kAroundKeys) {
             if (!aroundKeys_[m] || down_[m]) continue;
             down_[m] = CodeFor(KeysymOf(m));
-            Fake(down_[m], true);
         }
     }
     down_[vk] = CodeFor(keysym);
+    Record();
+    if (kind == ModifierKind::Ordinary) {
+        for (const std::uint8_t m : kAroundKeys)
+            if (aroundKeys_[m] && down_[m]) Fake(down_[m], true);
+    }
     Fake(down_[vk], true);
     XFlush(display_);
 }
@@ -182,7 +196,47 @@ void XKeys::Release(std::uint8_t vk) {
         for (const std::uint8_t m : kAroundKeys)
             if (down_[m]) Fake(std::exchange(down_[m], 0), false);
     }
+    Record();
     XFlush(display_);
+}
+
+void XKeys::Record() const {
+    std::vector<long> record;
+    for (const KeyCode code : down_)
+        if (code) record.push_back(code);
+    record.insert(record.begin(), static_cast<long>(record.size()));
+    for (const Binding& b : bindings_) {
+        record.push_back(b.code);
+        record.push_back(static_cast<long>(b.keysym));
+    }
+    if (record.size() == 1) {
+        XDeleteProperty(display_, DefaultRootWindow(display_), record_);
+        return;
+    }
+    XChangeProperty(display_, DefaultRootWindow(display_), record_, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(record.data()), static_cast<int>(record.size()));
+}
+
+void XKeys::RecoverAbandoned(Display* display) {
+    const Atom atom = RecordAtom(display);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), atom, 0, 1024, True, XA_CARDINAL, &type, &format,
+                           &count, &after, &data) != Success)
+        return;
+    const auto* record = reinterpret_cast<const long*>(data);
+    if (type == XA_CARDINAL && format == 32 && count > 0) {
+        std::array<KeyCode, 256> down{};
+        const unsigned long held = std::min<unsigned long>(static_cast<unsigned long>(record[0]), count - 1);
+        for (unsigned long i = 0; i < held && i < down.size(); ++i) down[i] = static_cast<KeyCode>(record[1 + i]);
+        std::vector<Binding> bindings;
+        for (unsigned long i = 1 + held; i + 1 < count; i += 2)
+            bindings.push_back({static_cast<KeyCode>(record[i]), static_cast<KeySym>(record[i + 1])});
+        Undo(display, down, bindings);
+    }
+    if (data) XFree(data);
 }
 
 void XKeys::Undo(Display* display, const std::array<KeyCode, 256>& down, const std::vector<Binding>& bindings) {
@@ -210,6 +264,8 @@ void XKeys::ReleaseAllAndRestore() {
     down_.fill(0);
     aroundKeys_.fill(false);
     bindings_.clear();
+    Record();
+    XSync(display_, False);
     KeymapChanged();
 }
 
@@ -220,6 +276,7 @@ void XKeys::RescueAfterConnectionLoss(const char* displayName) {
     // No error may end the rescue half way: each step stands on its own.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     Undo(fresh, g_keys->down_, g_keys->bindings_);
+    XDeleteProperty(fresh, DefaultRootWindow(fresh), RecordAtom(fresh));
     XCloseDisplay(fresh);
 }
 

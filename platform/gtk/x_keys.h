@@ -31,6 +31,10 @@ public:
     void ReleaseAllAndRestore();
     // The same through a fresh connection, when the keyboard's own one is gone.
     static void RescueAfterConnectionLoss(const char* displayName);
+    // What an earlier keyboard of this display recorded as held and borrowed
+    // and did not give back (it was killed, or crashed): let go and given back.
+    // Only for the keyboard that holds the display's claim.
+    static void RecoverAbandoned(Display* display);
 
 private:
     struct Binding {
@@ -42,8 +46,10 @@ private:
     bool CodeIsDown(KeyCode code) const;
     void Fake(KeyCode code, bool down);
     static void Undo(Display* display, const std::array<KeyCode, 256>& down, const std::vector<Binding>& bindings);
+    void Record() const;
 
     Display* display_;
+    Atom record_;  // the root window's record of what is held and borrowed
     bool haveXTest_ = false;
     XkbDescPtr map_ = nullptr;  // the key map as last read; nullptr: read it again
     int xkbEvent_ = -1;         // the keyboard extension's event code

@@ -365,9 +365,11 @@ def _way_out(n, how):
 
 
 def case_ways_out(desktop):
-    """Closed, ended by SIGTERM, SIGINT or SIGHUP, or cut off from X (xkill), the keyboard
-    lets go of a latched Shift and Ctrl and empties the keycode it borrowed."""
-    for how in ("close", "SIGTERM", "SIGINT", "SIGHUP", "xkill"):
+    """Closed, ended by SIGTERM, SIGINT or SIGHUP, or cut off from X (xkill, which it says
+    and ends with status 1), the keyboard lets go of a latched Shift and Ctrl and empties
+    the keycode it borrowed. Killed outright (SIGKILL), it can do nothing: the next
+    keyboard started on the display does it instead."""
+    for how in ("close", "SIGTERM", "SIGINT", "SIGHUP", "xkill", "SIGKILL"):
         with Native(desktop, "native_ways_out_" + how) as n:
             n.run("setxkbmap", "ru")
             n.start_keyboard()
@@ -379,7 +381,14 @@ def case_ways_out(desktop):
             check(len(n.keys_down().split()) == 2, "%s: Shift and Ctrl not down (%s)" % (how, n.keys_down()))
             _way_out(n, how)
             wait_for("the keyboard to exit after %s" % how, lambda: n.keyboard.poll() is not None)
-            check(n.keyboard.returncode == 0, "%s: exit status %d" % (how, n.keyboard.returncode))
+            status = {"xkill": 1, "SIGKILL": -signal.SIGKILL}.get(how, 0)
+            check(n.keyboard.returncode == status, "%s: exit status %d" % (how, n.keyboard.returncode))
+            if how == "xkill":
+                with open(os.path.join(n.dir, "vimbrel.out"), encoding="utf-8", errors="replace") as f:
+                    check("connection to the X display was lost" in f.read(), "xkill: the keyboard did not say why it ended")
+            if how == "SIGKILL":
+                check(n.keys_down() != "none", "SIGKILL: nothing was left down to recover")
+                n.start_keyboard()
             check(n.keys_down() == "none", "%s: keys left down: %s" % (how, n.keys_down()))
             check(n.helper("keysyms", spare) == "none", "%s: keycode %s still holds %s"
                   % (how, spare, n.helper("keysyms", spare)))
