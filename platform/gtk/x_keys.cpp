@@ -80,7 +80,8 @@ XKeys::XKeys(Display* display) : display_(display), record_(RecordAtom(display))
     minor = XkbMinorVersion;
     if (XkbQueryExtension(display_, &opcode, &event, &error, &major, &minor)) {
         xkbEvent_ = event;
-        XkbSelectEvents(display_, XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
+        constexpr unsigned long kMapEvents = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
+        XkbSelectEvents(display_, XkbUseCoreKbd, kMapEvents, kMapEvents);
         XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
     }
     g_keys = this;
