@@ -457,7 +457,7 @@ LRESULT KeyboardWindow::OnSetCursor(HWND under, int hitTest) {
 LRESULT KeyboardWindow::OnPaint() {
     { PaintDc paint(hwnd_); }
     // A minimised window has no background to draw; restoring paints again.
-    if (!IsIconic(hwnd_)) keyboard_.Form_Paint();
+    if (!IsIconic(hwnd_) && !keepPlace_) keyboard_.Form_Paint();
     return 0;
 }
 
@@ -489,7 +489,11 @@ LRESULT KeyboardWindow::OnDpiChanged(int dpi, const RECT& suggested) {
     SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, rc.right - rc.left, rc.bottom - rc.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     LayOut();
-    InvalidateRect(hwnd_, nullptr, TRUE);
+    // Drawn again at once, where the system put it: this paint does not send the
+    // window back to the bottom centre of the first monitor.
+    keepPlace_ = true;
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    keepPlace_ = false;
     return 0;
 }
 

@@ -113,6 +113,7 @@ private:
     std::vector<UniqueIcon> retiredCursors_;  // of an earlier DPI: one may still be shown
     HCURSOR moveCursor_ = nullptr;
     bool unloaded_ = false;
+    bool keepPlace_ = false;  // painting after a DPI change, at the place the system chose
 
     // What the keyboard itself did to each modifier group (Shift, Ctrl, Alt,
     // each Windows key): which hands it holds down, whether its last event for

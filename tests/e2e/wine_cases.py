@@ -1506,15 +1506,20 @@ def case_high_dpi(desktop):
                     dpi, window.client.width, window.client.height, len(keys),
                     "%d problem(s)" % len(problems) if problems else "all tiled, 9 point"))
                 if dpi == 96:
-                    # The window moved to a monitor of another DPI: the suggested rect
-                    # is handed over in the keyboard's own memory.
-                    for new_dpi in (144, 96):
-                        item = desktop.probe_ok("dpichanged", new_dpi)
+                    # The window moved to a monitor of another DPI: the suggested rect,
+                    # elsewhere, is handed over in the keyboard's own memory, and the
+                    # keyboard stays there rather than going back to the first monitor.
+                    for new_dpi, dx, dy in ((144, -200, -300), (96, 150, 200)):
+                        item = desktop.probe_ok("dpichanged", new_dpi, dx, dy)
                         check(item["result"] == "0", "WM_DPICHANGED returned %s" % item["result"])
                         settled_keyboard(desktop)
                         problems, window = layout_problems(
                             desktop, keys, new_dpi, "after WM_DPICHANGED to %d dpi" % new_dpi,
                             moved=True)
+                        suggested = Rect(item["rect"])
+                        if (window.rect.left, window.rect.top) != (suggested.left, suggested.top):
+                            problems.append("after WM_DPICHANGED to %d dpi the window is at %r, not at the "
+                                            "suggested %r" % (new_dpi, window.rect, suggested))
                         failures += problems
                         print("WM_DPICHANGED to %d dpi: window %dx%d (client %dx%d in Wine's "
                               "%d-dpi frame), %s" % (

@@ -8,8 +8,8 @@
 //                       USER objects (windows, menus, icons and cursors)
 //   font ID             WM_GETFONT of the keyboard's child ID, read by GetObject inside
 //                       the keyboard process: lfHeight, lfWeight, lfCharSet
-//   dpichanged DPI      sends WM_DPICHANGED (DPI, suggested rect at the window's place
-//                       in the keyboard's own memory) and prints the result
+//   dpichanged DPI [DX DY]  sends WM_DPICHANGED (DPI, suggested rect at the window's place,
+//                       moved by DX, DY, in the keyboard's own memory) and prints the result
 //   frame DPI W H       the outer size of a window with the keyboard's styles whose client
 //                       area is W x H, at DPI (AdjustWindowRectExForDpi)
 //   endsession          sends WM_QUERYENDSESSION, then WM_ENDSESSION(TRUE), as a logoff does
@@ -204,14 +204,16 @@ Result Font(Args& args) {
 // WM_DPICHANGED carries a pointer to the suggested rect, read by the receiver
 // in its own address space: the rect is written into the keyboard's memory.
 Result DpiChanged(Args& args) {
-    long dpi = 0;
+    long dpi = 0, dx = 0, dy = 0;
     if (!args.Number(dpi)) return Result::Usage;
+    if (args.Number(dx) && !args.Number(dy)) return Result::Usage;
     HWND keyboard = Keyboard();
     if (!keyboard) return Failed("dpichanged", "no keyboard");
     HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, ProcessOf(keyboard));
     if (!process) return Failed("dpichanged", "OpenProcess");
     RECT suggested{};
     GetWindowRect(keyboard, &suggested);
+    OffsetRect(&suggested, static_cast<int>(dx), static_cast<int>(dy));
     void* remote = VirtualAllocEx(process, nullptr, sizeof suggested, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!remote || !WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr)) {
         CloseHandle(process);
