@@ -110,13 +110,7 @@ Display* XDisplay() { return gdk_x11_get_default_xdisplay(); }
 
 }  // namespace
 
-GtkKeyboard::GtkKeyboard() : keys_(XDisplay()) {
-    for (std::size_t row = 0; row < kKeys.size(); ++row) {
-        keyColours_[row] = StartColour(kKeys[row].key.control);
-        captions_[row] = std::u16string(kKeys[row].caption);
-    }
-    for (std::size_t i = 0; i < kLabels.size(); ++i) labelColours_[i] = kLabels[i].textColour;
-}
+GtkKeyboard::GtkKeyboard() : keys_(XDisplay()) {}
 
 GtkKeyboard::~GtkKeyboard() {
     gdk_window_remove_filter(nullptr, HearKeyboardEvents, &keys_);
@@ -201,7 +195,7 @@ void GtkKeyboard::CreateControls() {
         const KeyRole role = ControlInfo(k.key.control).role;
         DescribeAccessible(key, tooltips_[row].c_str(),
                            role == KeyRole::ToggleButton ? ATK_ROLE_TOGGLE_BUTTON : ATK_ROLE_PUSH_BUTTON);
-        SetAccessibleOn(key, KeyHeld(k.key.control, keyColours_[row]), nullptr, false);
+        SetAccessibleOn(key, KeyHeld(k.key.control, keyboard_.States().Key(row).colour), nullptr, false);
         Slot* slot = &keySlots_[row];
         g_signal_connect(key, "draw", G_CALLBACK(OnKeyDraw), slot);
         g_signal_connect(key, "button-press-event", G_CALLBACK(OnKeyPress), slot);
@@ -224,7 +218,7 @@ void GtkKeyboard::CreateControls() {
         if (l.isLight) {
             labelNames_[i] = Utf8(LightAccessibleName(l.light));
             DescribeAccessible(label, labelNames_[i].c_str(), ATK_ROLE_CHECK_BOX);
-            const bool lit = LightLit(labelColours_[i]);
+            const bool lit = LightLit(keyboard_.States().LightColour(l.light));
             SetAccessibleOn(label, lit, lit ? "亮" : "灭", false);
         } else {
             labelNames_[i] = Utf8(l.caption);
@@ -241,8 +235,9 @@ gboolean GtkKeyboard::OnKeyDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
     GtkKeyboard& self = *slot->keyboard;
     const auto row = static_cast<std::size_t>(slot->row);
     const bool sunken = (gtk_widget_get_state_flags(widget) & GTK_STATE_FLAG_ACTIVE) != 0;
-    PaintKey(cr, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget),
-             self.keyColours_[row], sunken, self.captions_[row], self.font_, self.em_);
+    const KeyState& state = self.keyboard_.States().Key(row);
+    PaintKey(cr, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget), state.colour, sunken,
+             state.caption, self.font_, self.em_);
     return TRUE;
 }
 
@@ -278,8 +273,9 @@ void GtkKeyboard::OnKeyClicked(GtkWidget*, Slot* slot) {
 
 gboolean GtkKeyboard::OnLabelDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
     const GtkKeyboard& self = *slot->keyboard;
-    const auto i = static_cast<std::size_t>(slot->row);
-    PaintLabel(cr, gtk_widget_get_allocated_width(widget), self.labelColours_[i], kLabels[i].caption, self.font_);
+    const LabelDef& l = kLabels[static_cast<std::size_t>(slot->row)];
+    const Colour text = l.isLight ? self.keyboard_.States().LightColour(l.light) : l.textColour;
+    PaintLabel(cr, gtk_widget_get_allocated_width(widget), text, l.caption, self.font_);
     return TRUE;
 }
 
@@ -406,12 +402,6 @@ GdkCursor* GtkKeyboard::FingerCursor(Finger finger) {
     return fingerCursors_[i];
 }
 
-int GtkKeyboard::LabelRow(Light light) const {
-    for (std::size_t i = 0; i < kLabels.size(); ++i)
-        if (kLabels[i].isLight && kLabels[i].light == light) return static_cast<int>(i);
-    return -1;
-}
-
 // --- the platform ------------------------------------------------------------
 
 void GtkKeyboard::KeyDown(std::uint8_t vk) {
@@ -422,44 +412,21 @@ void GtkKeyboard::KeyDown(std::uint8_t vk) {
 
 void GtkKeyboard::KeyUp(std::uint8_t vk) { keys_.Release(vk); }
 
-void GtkKeyboard::SetCaption(KeyRef key, std::u16string_view text) {
-    const int row = KeyRow(key);
-    if (row < 0 || captions_[static_cast<std::size_t>(row)] == text) return;
-    captions_[static_cast<std::size_t>(row)] = std::u16string(text);
-    gtk_widget_queue_draw(keyWidgets_[static_cast<std::size_t>(row)]);
-}
-
-Colour GtkKeyboard::BackColour(KeyRef key) const {
-    const int row = KeyRow(key);
-    return row >= 0 ? keyColours_[static_cast<std::size_t>(row)] : kWhite;
-}
-
-void GtkKeyboard::SetBackColour(KeyRef key, Colour colour) {
+void GtkKeyboard::RedrawKey(KeyRef key, KeyChange what) {
     const int row = KeyRow(key);
     if (row < 0) return;
     const auto r = static_cast<std::size_t>(row);
-    if (keyColours_[r] == colour) return;
-    const bool wasHeld = KeyHeld(key.control, keyColours_[r]);
-    keyColours_[r] = colour;
     gtk_widget_queue_draw(keyWidgets_[r]);
-    if (KeyHeld(key.control, colour) != wasHeld) SetAccessibleOn(keyWidgets_[r], !wasHeld, nullptr, true);
+    if (what.on) SetAccessibleOn(keyWidgets_[r], KeyHeld(key.control, keyboard_.States().Key(r).colour), nullptr, true);
 }
 
 void GtkKeyboard::Focus(KeyRef key) { focusedRow_ = KeyRow(key); }
 
-Colour GtkKeyboard::LightColour(Light light) const {
-    const int i = LabelRow(light);
-    return i >= 0 ? labelColours_[static_cast<std::size_t>(i)] : kReleasedBlue;
-}
-
-void GtkKeyboard::SetLightColour(Light light, Colour colour) {
-    const int i = LabelRow(light);
-    if (i < 0) return;
-    const auto l = static_cast<std::size_t>(i);
-    labelColours_[l] = colour;
-    gtk_widget_queue_draw(labelWidgets_[l]);
-    const bool lit = LightLit(colour);
-    SetAccessibleOn(labelWidgets_[l], lit, lit ? "亮" : "灭", true);
+void GtkKeyboard::RedrawLight(Light light) {
+    GtkWidget* widget = labelWidgets_[LightRow(light)];
+    gtk_widget_queue_draw(widget);
+    const bool lit = LightLit(keyboard_.States().LightColour(light));
+    SetAccessibleOn(widget, lit, lit ? "亮" : "灭", true);
 }
 
 void GtkKeyboard::Show() { gtk_widget_show_all(window_); }

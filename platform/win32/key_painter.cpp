@@ -137,7 +137,7 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     if (!buffered) dc = item.hDC;
     const RECT whole = buffered ? RECT{0, 0, width, height} : item.rcItem;
     RECT rc = whole;
-    FillRect(dc, &rc, brushes_.For(keyColours_[row]));
+    FillRect(dc, &rc, brushes_.For(keyboard_.States().Key(static_cast<std::size_t>(row)).colour));
     DrawEdge(dc, &rc, edge, BF_RECT | BF_ADJUST);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));

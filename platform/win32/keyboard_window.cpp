@@ -103,10 +103,7 @@ LRESULT CALLBACK KeyButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-KeyboardWindow::KeyboardWindow(HINSTANCE instance) : instance_(instance) {
-    for (std::size_t row = 0; row < kKeys.size(); ++row) keyColours_[row] = StartColour(kKeys[row].key.control);
-    for (std::size_t i = 0; i < kLabels.size(); ++i) labelColours_[i] = kLabels[i].textColour;
-}
+KeyboardWindow::KeyboardWindow(HINSTANCE instance) : instance_(instance) {}
 
 KeyboardWindow::~KeyboardWindow() {
     tooltip_.reset();
@@ -209,7 +206,8 @@ void KeyboardWindow::CreateControls() {
         HWND child;
         if (e.key >= 0) {
             const KeyDef& k = kKeys[e.key];
-            child = CreateWindowExW(0, L"BUTTON", WideString(k.caption).c_str(),
+            // The window text is what automation reads; the face is drawn from the core's caption.
+            child = CreateWindowExW(0, L"BUTTON", WideString(keyboard_.States().Key(e.key).caption).c_str(),
                                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW | BS_NOTIFY, 0, 0, 0, 0, hwnd_,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(KeyControlId(k.key))), instance_,
                                     nullptr);
@@ -242,14 +240,16 @@ void KeyboardWindow::CreateControls() {
 
 long KeyboardWindow::ExtraState(HWND control) const {
     if (const int row = RowOf(control); row >= 0)
-        return KeyHeld(kKeys[row].key.control, keyColours_[row]) ? STATE_SYSTEM_PRESSED : 0L;
-    if (const int i = LabelIndex(control); i >= 0) return LightLit(labelColours_[i]) ? STATE_SYSTEM_CHECKED : 0L;
+        return KeyHeld(kKeys[row].key.control, keyboard_.States().Key(row).colour) ? STATE_SYSTEM_PRESSED : 0L;
+    if (const int i = LabelIndex(control); i >= 0 && kLabels[i].isLight)
+        return LightLit(keyboard_.States().LightColour(kLabels[i].light)) ? STATE_SYSTEM_CHECKED : 0L;
     return 0;
 }
 
 std::u16string_view KeyboardWindow::Value(HWND control) const {
     const int i = LabelIndex(control);
-    return i >= 0 && kLabels[i].isLight ? LightValue(LightLit(labelColours_[i])) : std::u16string_view{};
+    return i >= 0 && kLabels[i].isLight ? LightValue(LightLit(keyboard_.States().LightColour(kLabels[i].light)))
+                                        : std::u16string_view{};
 }
 
 int KeyboardWindow::LabelIndex(HWND control) const {
@@ -363,12 +363,6 @@ int KeyboardWindow::RowOf(HWND control) const {
     return IsKeyControlId(id) ? KeyRow(KeyFromControlId(id)) : -1;
 }
 
-HWND KeyboardWindow::LabelWindow(Light light) const {
-    for (std::size_t i = 0; i < kLabels.size(); ++i)
-        if (kLabels[i].isLight && kLabels[i].light == light) return labelWindows_[i];
-    return nullptr;
-}
-
 LRESULT CALLBACK KeyboardWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE) {
         auto* self = static_cast<KeyboardWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
@@ -439,8 +433,10 @@ LRESULT KeyboardWindow::OnCommand(int id, int code, HWND control) {
 }
 
 LRESULT KeyboardWindow::OnCtlColorStatic(HDC dc, HWND label) {
-    const auto it = std::find(labelWindows_.begin(), labelWindows_.end(), label);
-    const Colour text = it == labelWindows_.end() ? kWhite : labelColours_[it - labelWindows_.begin()];
+    const int i = LabelIndex(label);
+    const Colour text = i < 0 ? kWhite
+                        : kLabels[i].isLight ? keyboard_.States().LightColour(kLabels[i].light)
+                                             : kLabels[i].textColour;
     SetTextColor(dc, text);
     SetBkColor(dc, kSilver);
     return reinterpret_cast<LRESULT>(brushes_.For(kSilver));

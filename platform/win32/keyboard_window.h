@@ -37,12 +37,9 @@ public:
     // Platform (platform/win32/win32_platform.cpp).
     void KeyDown(std::uint8_t vk) override;
     void KeyUp(std::uint8_t vk) override;
-    void SetCaption(KeyRef key, std::u16string_view text) override;
-    Colour BackColour(KeyRef key) const override;
-    void SetBackColour(KeyRef key, Colour colour) override;
+    void RedrawKey(KeyRef key, KeyChange what) override;
+    void RedrawLight(Light light) override;
     void Focus(KeyRef key) override;
-    Colour LightColour(Light light) const override;
-    void SetLightColour(Light light, Colour colour) override;
     void Show() override;
     void StayOnTop() override;
     void NeverActivate() override;
@@ -80,7 +77,6 @@ private:
     void NoteModifier(std::uint8_t vk, bool down);
     int RowOf(KeyRef key) const;  // row in kKeys, or -1
     int RowOf(HWND control) const;
-    HWND LabelWindow(Light light) const;
     int LabelIndex(HWND control) const;  // row in kLabels, or -1
     // AccessibleSource: a held key is pressed, a lit light checked and "亮".
     long ExtraState(HWND control) const override;
@@ -93,9 +89,7 @@ private:
     int dpi_ = 96;
     ScreenKeyboard keyboard_{*this};
     std::array<HWND, kKeys.size()> keyWindows_{};
-    std::array<Colour, kKeys.size()> keyColours_{};
     std::array<HWND, kLabels.size()> labelWindows_{};
-    std::array<Colour, kLabels.size()> labelColours_{};
     BrushCache brushes_;
     OffscreenBuffer faceBuffer_;
     UniqueGdiObject font_;
