@@ -37,6 +37,7 @@ KeyChange ControlStates::SetCaption(KeyRef key, std::u16string_view text) {
     std::u16string& now = keys_[static_cast<std::size_t>(row)].caption;
     if (now == text) return {};
     now = text;
+    fits_[static_cast<std::size_t>(row)].known = false;
     return {.caption = true};
 }
 
@@ -45,6 +46,12 @@ bool ControlStates::SetLightColour(Light light, Colour colour) {
     if (now == colour) return false;
     now = colour;
     return true;
+}
+
+const CaptionFit& ControlStates::Fit(std::size_t row, CaptionBox box, CaptionMeasure& measure) const {
+    FitOnFace& f = fits_[row];
+    if (!f.known || f.box != box) f = {true, box, fitter_.Fit(keys_[row].caption, box, measure)};
+    return f.fit;
 }
 
 }  // namespace vimbrel

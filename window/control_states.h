@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "captions/caption_fit.h"
 #include "layout/colours.h"
 #include "layout/key_ref.h"
 #include "layout/key_table.h"
@@ -50,9 +51,20 @@ public:
     KeyChange SetCaption(KeyRef key, std::u16string_view text);
     bool SetLightColour(Light light, Colour colour);
 
+    // How a key's caption is set on a face of this size: decided at the first
+    // draw after the caption or the face changed, from the front end's measures.
+    const CaptionFit& Fit(std::size_t row, CaptionBox box, CaptionMeasure& measure) const;
+
 private:
     std::array<KeyState, kKeys.size()> keys_;
     std::array<Colour, kLightCount> lights_;
+    struct FitOnFace {
+        bool known;
+        CaptionBox box;
+        CaptionFit fit;
+    };
+    mutable std::array<FitOnFace, kKeys.size()> fits_{};
+    mutable CaptionFitter fitter_;
 };
 
 }  // namespace vimbrel

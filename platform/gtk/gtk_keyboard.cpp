@@ -235,9 +235,11 @@ gboolean GtkKeyboard::OnKeyDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
     GtkKeyboard& self = *slot->keyboard;
     const auto row = static_cast<std::size_t>(slot->row);
     const bool sunken = (gtk_widget_get_state_flags(widget) & GTK_STATE_FLAG_ACTIVE) != 0;
-    const KeyState& state = self.keyboard_.States().Key(row);
-    PaintKey(cr, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget), state.colour, sunken,
-             state.caption, self.font_, self.em_);
+    const int width = gtk_widget_get_allocated_width(widget), height = gtk_widget_get_allocated_height(widget);
+    PangoMeasure measure(cr, self.font_);
+    const ControlStates& states = self.keyboard_.States();
+    const CaptionFit& fit = states.Fit(row, {width - 2 * kKeyEdge, height - 2 * kKeyEdge, self.em_}, measure);
+    PaintKey(cr, width, height, states.Key(row).colour, sunken, fit, measure);
     return TRUE;
 }
 

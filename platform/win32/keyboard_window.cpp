@@ -175,7 +175,6 @@ void KeyboardWindow::CreateFont() {
     fontHeight_ = MulDiv(9, dpi_, 72);
     font_ = MakeFont(fontHeight_);
     captionFonts_.clear();
-    heightFits_.clear();
 }
 
 UniqueGdiObject KeyboardWindow::MakeFont(int pixelHeight) const {

@@ -19,6 +19,8 @@
 namespace vimbrel {
 
 class KeyboardWindow final : public Platform, private AccessibleSource {
+    friend class GdiMeasure;
+
 public:
     explicit KeyboardWindow(HINSTANCE instance);
     ~KeyboardWindow() override;
@@ -67,9 +69,8 @@ private:
     void CreateTooltips();
     void CreateFont();
     UniqueGdiObject MakeFont(int pixelHeight) const;
-    HFONT CaptionFont(HDC dc, const std::vector<std::wstring>& lines, const RECT& face);
     HFONT FontOfSize(int px);
-    void DrawCaption(HDC dc, const RECT& face, const std::wstring& caption);
+    void DrawCaption(HDC dc, const RECT& face, const CaptionFit& fit);
     void LayOut();
     HCURSOR FingerCursor(Finger finger);
     int PointerSize() const;
@@ -96,11 +97,6 @@ private:
     int fontHeight_ = 0;  // pixels, of font_
     // Smaller fonts for two-line captions that do not fit the face in font_, by pixel height.
     std::vector<std::pair<int, UniqueGdiObject>> captionFonts_;
-    // The largest of those sizes whose lines fit a face's height, by height and line count.
-    struct HeightFit {
-        int height, lines, px;
-    };
-    std::vector<HeightFit> heightFits_;
     UniqueMenu menu_;
     std::array<HCURSOR, kFingerCount> fingerCursors_{};
     std::array<UniqueIcon, kFingerCount> ownedCursors_;
