@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "assets/finger_hot_spots.h"
 #include "layout/accessible_names.h"
 #include "platform/gtk/accessible.h"
 #include "platform/gtk/embedded_icons.h"
@@ -64,23 +65,6 @@ GdkPixbuf* LoadIcon(const EmbeddedFile& file) {
     }
     g_object_unref(loader);
     return pixbuf;
-}
-
-// The centre of the red pixels of a pointer image: the finger tip that strikes.
-void RedTip(GdkPixbuf* pixbuf, int& x, int& y) {
-    x = gdk_pixbuf_get_width(pixbuf) / 2;
-    y = gdk_pixbuf_get_height(pixbuf) / 4;
-    if (gdk_pixbuf_get_n_channels(pixbuf) < 3 || gdk_pixbuf_get_bits_per_sample(pixbuf) != 8) return;
-    const guchar* pixels = gdk_pixbuf_read_pixels(pixbuf);
-    const int stride = gdk_pixbuf_get_rowstride(pixbuf), channels = gdk_pixbuf_get_n_channels(pixbuf);
-    const bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
-    int sx = 0, sy = 0, n = 0;
-    for (int row = 0; row < gdk_pixbuf_get_height(pixbuf); ++row)
-        for (int col = 0; col < gdk_pixbuf_get_width(pixbuf); ++col) {
-            const guchar* p = pixels + row * stride + col * channels;
-            if (p[0] == 255 && p[1] == 0 && p[2] == 0 && (!alpha || p[3] == 255)) sx += col, sy += row, ++n;
-        }
-    if (n > 0) x = sx / n, y = sy / n;
 }
 
 int GdkButtonToWindows(guint button) {
@@ -391,15 +375,17 @@ void GtkKeyboard::ComeBack() {
 }
 
 // The pointer images are icons without a hot spot: it goes on the red tip of
-// the marked finger, the point that strikes the key.
+// the marked finger, the point that strikes the key, as the generator of the
+// images wrote it down.
 GdkCursor* GtkKeyboard::FingerCursor(Finger finger) {
     const auto i = static_cast<std::size_t>(finger);
     if (fingerCursors_[i]) return fingerCursors_[i];
     GdkPixbuf* pixbuf = LoadIcon(kFingerIcons[i]);
     if (!pixbuf) return nullptr;
-    int x = 0, y = 0;
-    RedTip(pixbuf, x, y);
-    fingerCursors_[i] = gdk_cursor_new_from_pixbuf(gdk_display_get_default(), pixbuf, x, y);
+    const PointerHotSpot tip = kFingerHotSpots[i];
+    fingerCursors_[i] = gdk_cursor_new_from_pixbuf(gdk_display_get_default(), pixbuf,
+                                                   tip.x * gdk_pixbuf_get_width(pixbuf) / kPointerImageSize,
+                                                   tip.y * gdk_pixbuf_get_height(pixbuf) / kPointerImageSize);
     g_object_unref(pixbuf);
     return fingerCursors_[i];
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "assets/finger_hot_spots.h"
 #include "assets/resource_ids.h"
 #include "layout/accessible_names.h"
 #include "layout/twips.h"
@@ -54,30 +55,9 @@ RECT OuterRect(int clientLeft, int clientTop, int clientWidth, int clientHeight,
     return rc;
 }
 
-// The centre of the red pixels of a pointer image of size x size pixels: the
-// finger tip that strikes. A scaled image may have blended the tip's edges.
-POINT RedTip(HBITMAP colour, int size) {
-    POINT tip{size / 2, size / 4};
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = size;
-    bi.bmiHeader.biHeight = -size;  // top-down rows
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    std::vector<RGBQUAD> px(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
-    const int rows = GetDIBits(WindowDc(nullptr).get(), colour, 0, static_cast<UINT>(size), px.data(), &bi,
-                               DIB_RGB_COLORS);
-    if (rows != size) return tip;
-    int sx = 0, sy = 0, n = 0;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const RGBQUAD q = px[static_cast<std::size_t>(y * size + x)];
-            if (q.rgbRed >= 224 && q.rgbGreen <= 32 && q.rgbBlue <= 32) sx += x, sy += y, ++n;
-        }
-    if (n > 0) tip = {sx / n, sy / n};
-    return tip;
-}
+// A hot spot of a pointer image drawn at kPointerImageSize pixels, on the
+// image scaled to `size`: the middle of the pixel it names, scaled.
+int ScaleHotSpot(int at, int size) { return (2 * at + 1) * size / (2 * kPointerImageSize); }
 
 // The keys are worked by the pointer alone. A key message reaching a key button
 // would make the button click itself: the keyboard's own Space, landing on the
@@ -304,7 +284,8 @@ void KeyboardWindow::CreateTooltips() {
 }
 
 // The pointer images are icons without a hot spot. The hot spot goes on the
-// red tip of the marked finger, the point that strikes the key. Each is made
+// red tip of the marked finger, the point that strikes the key, as the
+// generator of the images wrote it down. Each is made
 // the first time a key of its finger is pointed at, at the size the system
 // gives pointers at the window's DPI.
 HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
@@ -318,9 +299,8 @@ HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
     ICONINFO info{};
     if (GetIconInfo(icon, &info)) {
         info.fIcon = FALSE;
-        const POINT tip = RedTip(info.hbmColor, size);
-        info.xHotspot = static_cast<DWORD>(tip.x);
-        info.yHotspot = static_cast<DWORD>(tip.y);
+        info.xHotspot = static_cast<DWORD>(ScaleHotSpot(kFingerHotSpots[i].x, size));
+        info.yHotspot = static_cast<DWORD>(ScaleHotSpot(kFingerHotSpots[i].y, size));
         ownedCursors_[i].reset(CreateIconIndirect(&info));
         if (ownedCursors_[i]) fingerCursors_[i] = ownedCursors_[i].get();
         if (info.hbmColor) DeleteObject(info.hbmColor);
