@@ -26,9 +26,6 @@ GdkFilterReturn HearKeyboardEvents(GdkXEvent* event, GdkEvent*, gpointer keys) {
     return GDK_FILTER_CONTINUE;
 }
 
-constexpr Twips kDesignClientLeft = 3675;
-constexpr Twips kDesignClientTop = 4485;
-
 // The buttons are drawn here, not by the theme: no padding, border or
 // minimum size of the theme's may change their places and sizes, and none of
 // its transitions may redraw them frame after frame when their state changes.

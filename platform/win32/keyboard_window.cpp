@@ -27,8 +27,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"ScreenKeyboard";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr Twips kDesignClientLeft = 3675;
-constexpr Twips kDesignClientTop = 4485;
 
 const wchar_t* Wide(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 std::wstring WideString(std::u16string_view s) { return std::wstring(Wide(s), s.size()); }
