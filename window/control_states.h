@@ -45,6 +45,8 @@ public:
     Colour BackColour(KeyRef key) const;
     std::u16string_view Caption(KeyRef key) const;
     Colour LightColour(Light light) const { return lights_[static_cast<std::size_t>(light)]; }
+    // A label's text colour: a light's state, or the fixed colour of a text.
+    Colour LabelColour(const LabelDef& label) const { return label.isLight ? LightColour(label.light) : label.textColour; }
 
     // Each says what it changed; writing what a row already holds changes nothing.
     KeyChange SetBackColour(KeyRef key, Colour colour);

@@ -257,8 +257,7 @@ void GtkKeyboard::OnKeyClicked(GtkWidget*, Slot* slot) {
 gboolean GtkKeyboard::OnLabelDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
     const GtkKeyboard& self = *slot->keyboard;
     const LabelDef& l = kLabels[static_cast<std::size_t>(slot->row)];
-    const Colour text = l.isLight ? self.keyboard_.States().LightColour(l.light) : l.textColour;
-    PaintLabel(cr, gtk_widget_get_allocated_width(widget), text, l.caption, self.font_);
+    PaintLabel(cr, gtk_widget_get_allocated_width(widget), self.keyboard_.States().LabelColour(l), l.caption, self.font_);
     return TRUE;
 }
 

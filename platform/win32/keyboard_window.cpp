@@ -411,9 +411,7 @@ LRESULT KeyboardWindow::OnCommand(int id, int code, HWND control) {
 
 LRESULT KeyboardWindow::OnCtlColorStatic(HDC dc, HWND label) {
     const int i = LabelIndex(label);
-    const Colour text = i < 0 ? kWhite
-                        : kLabels[i].isLight ? keyboard_.States().LightColour(kLabels[i].light)
-                                             : kLabels[i].textColour;
+    const Colour text = i < 0 ? kWhite : keyboard_.States().LabelColour(kLabels[i]);
     SetTextColor(dc, text);
     SetBkColor(dc, kSilver);
     return reinterpret_cast<LRESULT>(brushes_.For(kSilver));
