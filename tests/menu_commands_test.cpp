@@ -54,7 +54,7 @@ TEST_F(MenuCommandsTest, EditionShowsNameVersionAndTheFixedDate) {
     ASSERT_EQ(platform.messages.size(), 1u);
     EXPECT_EQ(platform.messages[0].first, u"版本信息");
     EXPECT_THAT(Lines(platform.messages[0].second),
-                ElementsAre(u"Vimbrel", u"版本\uFF1AV9.9.9", u"2013年11月12日13时14分15秒"));
+                ElementsAre(u"Vimbrel", u"版本\uFF1A" VIMBREL_VERSION_TEXT, u"2013年11月12日13时14分15秒"));
 }
 
 TEST_F(MenuCommandsTest, ProgrammeNamesTheLanguageOnOneLine) {

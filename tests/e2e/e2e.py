@@ -13,6 +13,9 @@ sequence. Each case starts what it needs and ends it, so cases run in any
 order; CASE "all" runs every case. --list prints "name timeout" per case, the
 timeout in seconds: CTest registers one test per line (CMakeLists.txt beside).
 
+VIMBREL_VERSION and VIMBREL_VERSION_TEXT give the product's version and the
+text it shows of it; CTest sets them from CMakeLists.txt.
+
 The soak's sequence comes from a seed, printed at the start: VIMBREL_SOAK_SEED
 replays a run, VIMBREL_SOAK_SECONDS sets how long the clicking lasts.
 """
@@ -26,7 +29,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import native_cases as native  # noqa: E402
 import package_cases as package  # noqa: E402
 import wine_cases as wine  # noqa: E402
-from harness import CaseFailure, Desktop  # noqa: E402
+from harness import VERSION, VERSION_TEXT, CaseFailure, Desktop  # noqa: E402
 
 DEFAULT_TIMEOUT = 150
 NATIVE_TIMEOUT = 120
@@ -104,6 +107,8 @@ def main(argv):
     wine_cases = [n for n in names if not is_native(n)]
     if not names or unknown or (wine_cases and not args.state):
         parser.error("need known cases, and --state for the Wine session (unknown: %s)" % unknown)
+    if not VERSION or not VERSION_TEXT:
+        parser.error("VIMBREL_VERSION and VIMBREL_VERSION_TEXT are not set: CTest sets them from CMakeLists.txt")
     os.makedirs(args.out_dir, exist_ok=True)
     desktop = Desktop(args.state if wine_cases else None, args.out_dir, args.win32_dir, args.predict)
     failed = []

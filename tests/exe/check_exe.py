@@ -2,7 +2,10 @@
 """Checks the identity that vimbrel.exe carries: version block, icons, manifest,
 and that it is a static 32-bit Windows GUI program of at most 128 KiB.
 
-    check_exe.py EXE ASSETS_DIR
+    check_exe.py EXE ASSETS_DIR VERSION VERSION_STRING
+
+VERSION is the project's version, VERSION_STRING the form the version block's
+strings take; CTest passes both from CMakeLists.txt.
 """
 import os
 import re
@@ -34,7 +37,7 @@ def resource_bytes(pe, entry):
     return pe.get_data(data.OffsetToData, data.Size)
 
 
-def main(exe, assets):
+def main(exe, assets, version, version_string):
     size = os.path.getsize(exe)
     check(size <= 128 * 1024, f"exe is {size} bytes, more than 128 KiB")
     pe = pefile.PE(exe)
@@ -43,10 +46,12 @@ def main(exe, assets):
     imports = {e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT}
     check(imports <= SYSTEM_DLLS, f"imports non-system DLLs: {sorted(imports - SYSTEM_DLLS)}")
 
-    # Fixed part of the version block: 9.9.0.9, 32-bit Windows, application.
+    # Fixed part of the version block: the project's version, 32-bit Windows, application.
+    major, minor, patch, tweak = (int(part) for part in version.split("."))
+    numbers = (major << 16 | minor, patch << 16 | tweak)
     ff = pe.VS_FIXEDFILEINFO[0]
-    check((ff.FileVersionMS, ff.FileVersionLS) == (0x00090009, 0x00000009), "file version is not 9.9.0.9")
-    check((ff.ProductVersionMS, ff.ProductVersionLS) == (0x00090009, 0x00000009), "product version is not 9.9.0.9")
+    check((ff.FileVersionMS, ff.FileVersionLS) == numbers, f"file version is not {version}")
+    check((ff.ProductVersionMS, ff.ProductVersionLS) == numbers, f"product version is not {version}")
     check(ff.FileOS == 4, f"FileOS is {ff.FileOS}, not VOS__WINDOWS32")
     check(ff.FileType == 1, f"FileType is {ff.FileType}, not VFT_APP")
 
@@ -66,7 +71,7 @@ def main(exe, assets):
                        "InternalName", "OriginalFilename"], f"string keys in the wrong order: {keys}")
         values = {k.decode(): v.decode() for k, v in table.entries.items()}
         for key, expected in (("LegalTrademarks", "Vimbrel"), ("ProductName", "Vimbrel"),
-                              ("FileVersion", "9.09.0009"), ("ProductVersion", "9.09.0009")):
+                              ("FileVersion", version_string), ("ProductVersion", version_string)):
             check(values.get(key) == expected, f"{key} is {values.get(key)!r}, expected {expected!r}")
         check(values.get("OriginalFilename") == values.get("InternalName", "") + ".exe",
               "OriginalFilename is not the internal name followed by .exe")
@@ -87,6 +92,7 @@ def main(exe, assets):
     check(len(manifests) == 1 and manifests[0].id == 1, "no application manifest with id 1")
     if manifests:
         text = resource_bytes(pe, manifests[0]).decode("utf-8")
+        check(f'version="{version}"' in text, f"manifest does not name version {version}")
         check("PerMonitorV2" in text and "true/pm" in text, "manifest does not declare per-monitor DPI awareness")
         check("8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a" in text, "manifest does not list Windows 10")
         # Plain system buttons: the common controls library is loaded only for the tooltips, on first use.
@@ -99,4 +105,4 @@ def main(exe, assets):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(*sys.argv[1:5]))
