@@ -127,10 +127,6 @@ TEST(CaptionTables, EveryCharacterIsInCodePage936) {
         }
 }
 
-TEST(CaptionTables, BackspaceShowsItsWordAboveALeftArrow) {
-    EXPECT_EQ(std::u16string(kBackspaceCaption), (std::u16string{0x9000, 0x683C, 0x0A, 0x2190}));
-}
-
 // Pairs: the first set emphasises the top line, the second the bottom line.
 struct SetPair {
     const char* name;
