@@ -7,40 +7,43 @@
 
 namespace vimbrel {
 
-namespace {
-
-// Flips button and light together, sends the stroke, and returns the new state.
-bool ToggleLock(Platform& p, Control button, Light light) {
-    const bool on = p.BackColour({button}) == kReleasedBlue;
+// Flips button and light together and returns the new state. The click sends
+// the stroke after it; the captions follow the stroke.
+bool ScreenKeyboard::SwitchLock(Control button, Light light) {
+    const bool on = states_.BackColour({button}) == kReleasedBlue;
     const Colour colour = on ? kHighlight : kReleasedBlue;
-    p.SetBackColour({button}, colour);
-    p.SetLightColour(light, colour);
-    KeyStroke(p, VirtualKeyOf({button}));
+    SetBackColour({button}, colour);
+    SetLightColour(light, colour);
     return on;
 }
 
-bool ShiftHeld(const Platform& p) {
-    return p.BackColour({Control::换档, 160}) == kHighlight || p.BackColour({Control::换档, 161}) == kHighlight;
+bool ScreenKeyboard::ShiftHeld() const {
+    return states_.BackColour({Control::换档, 160}) == kHighlight ||
+           states_.BackColour({Control::换档, 161}) == kHighlight;
 }
-}  // namespace
 
 void ScreenKeyboard::大写锁_Click() {
-    const bool on = ToggleLock(platform_, Control::大写锁, Light::大写灯);
+    const bool on = SwitchLock(Control::大写锁, Light::大写灯);
+    KeyStroke(platform_, VirtualKeyOf({Control::大写锁}));
     // Shift inverts what Caps Lock does to the letters.
-    if (on != ShiftHeld(platform_))
+    if (on != ShiftHeld())
         大写字母();
     else
         小写字母();
 }
 
 void ScreenKeyboard::数字锁_Click() {
-    const bool on = ToggleLock(platform_, Control::数字锁, Light::数字灯);
-    if (on && !ShiftHeld(platform_))
+    const bool on = SwitchLock(Control::数字锁, Light::数字灯);
+    KeyStroke(platform_, VirtualKeyOf({Control::数字锁}));
+    if (on && !ShiftHeld())
         数字小键盘();
     else
         光标小键盘();
 }
 
-void ScreenKeyboard::卷轴锁_Click() { ToggleLock(platform_, Control::卷轴锁, Light::卷轴灯); }
+void ScreenKeyboard::卷轴锁_Click() {
+    SwitchLock(Control::卷轴锁, Light::卷轴灯);
+    KeyStroke(platform_, VirtualKeyOf({Control::卷轴锁}));
+}
 
 }  // namespace vimbrel

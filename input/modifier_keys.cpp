@@ -6,11 +6,11 @@ namespace vimbrel {
 
 // The button's colour is the latch: released blue is up, any other colour held.
 void ScreenKeyboard::LatchClick(KeyRef key) {
-    if (platform_.BackColour(key) == kReleasedBlue) {
-        platform_.SetBackColour(key, kHighlight);
+    if (states_.BackColour(key) == kReleasedBlue) {
+        SetBackColour(key, kHighlight);
         KeyPress(platform_, key.index);
     } else {
-        platform_.SetBackColour(key, kReleasedBlue);
+        SetBackColour(key, kReleasedBlue);
         KeyRelease(platform_, key.index);
     }
 }
@@ -25,9 +25,9 @@ void ScreenKeyboard::徽标_Click(int index) { LatchClick({Control::徽标, inde
 void ScreenKeyboard::换档_Click(int index) {
     const KeyRef key{Control::换档, index};
     LatchClick(key);
-    const bool down = platform_.BackColour(key) == kHighlight;
-    const bool capsLock = platform_.LightColour(Light::大写灯) == kHighlight;
-    const bool numLock = platform_.LightColour(Light::数字灯) == kHighlight;
+    const bool down = states_.BackColour(key) == kHighlight;
+    const bool capsLock = states_.LightColour(Light::大写灯) == kHighlight;
+    const bool numLock = states_.LightColour(Light::数字灯) == kHighlight;
     if (down) {
         上档符号();
         if (capsLock) 小写字母(); else 大写字母();

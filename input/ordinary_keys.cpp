@@ -6,8 +6,8 @@ namespace vimbrel {
 
 void ScreenKeyboard::SKB_Click(int index) { KeyStroke(platform_, index); }
 
-void ScreenKeyboard::SKB_GotFocus(int index) { platform_.SetBackColour({Control::SKB, index}, kHighlight); }
+void ScreenKeyboard::SKB_GotFocus(int index) { SetBackColour({Control::SKB, index}, kHighlight); }
 
-void ScreenKeyboard::SKB_LostFocus(int index) { platform_.SetBackColour({Control::SKB, index}, kWhite); }
+void ScreenKeyboard::SKB_LostFocus(int index) { SetBackColour({Control::SKB, index}, kWhite); }
 
 }  // namespace vimbrel

@@ -32,5 +32,6 @@ struct KeyRef {
 
 // The three indicator lights.
 enum class Light : std::uint8_t { 数字灯, 大写灯, 卷轴灯 };
+inline constexpr int kLightCount = 3;
 
 }  // namespace vimbrel

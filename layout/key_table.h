@@ -10,6 +10,10 @@ namespace vimbrel {
 // The client area the keys fill exactly, to its left, right and bottom edges.
 inline constexpr Twips kClientWidth = 11040;
 inline constexpr Twips kClientHeight = 2640;
+// Where the client area stands as designed, from the screen's top-left corner,
+// until the first paint puts the window at the bottom centre.
+inline constexpr Twips kDesignClientLeft = 3675;
+inline constexpr Twips kDesignClientTop = 4485;
 
 // One row per key, row by row from the function row down and left to right
 // within a row. A control's id in the window is its row here. Captions and

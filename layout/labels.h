@@ -37,10 +37,9 @@ inline constexpr std::array<LabelDef, 6> kLabels = {{
 }};
 // clang-format on
 
-// The label that shows a light.
-constexpr const LabelDef& LightLabel(Light light) {
-    return kLabels[static_cast<std::size_t>(light)];
-}
+// The label that shows a light, and its row: the lights lead the table in the order of Light.
+constexpr std::size_t LightRow(Light light) { return static_cast<std::size_t>(light); }
+constexpr const LabelDef& LightLabel(Light light) { return kLabels[LightRow(light)]; }
 static_assert(LightLabel(Light::数字灯).isLight && LightLabel(Light::数字灯).light == Light::数字灯);
 static_assert(LightLabel(Light::大写灯).isLight && LightLabel(Light::大写灯).light == Light::大写灯);
 static_assert(LightLabel(Light::卷轴灯).isLight && LightLabel(Light::卷轴灯).light == Light::卷轴灯);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "layout/key_ref.h"
+#include "layout/key_table.h"
+#include "layout/labels.h"
 
 namespace vimbrel {
 
@@ -18,6 +20,12 @@ constexpr KeyRef KeyFromControlId(int id) {
 
 inline constexpr int kFirstLabelId = 0x2000;  // then one id per label, in label-table order
 
-static_assert(KeyFromControlId(KeyControlId({Control::换档, 161})) == KeyRef{Control::换档, 161});
+// Every key's id is a key id and leads back to that key, so no two keys share
+// one; the labels' ids are not key ids.
+static_assert([] {
+    for (const KeyDef& k : kKeys)
+        if (!IsKeyControlId(KeyControlId(k.key)) || KeyFromControlId(KeyControlId(k.key)) != k.key) return false;
+    return !IsKeyControlId(kFirstLabelId + static_cast<int>(kLabels.size()) - 1) && !IsKeyControlId(kFirstLabelId);
+}());
 
 }  // namespace vimbrel

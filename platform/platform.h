@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "layout/colours.h"
 #include "layout/key_ref.h"
+#include "window/control_states.h"
 
 namespace vimbrel {
 
@@ -27,15 +27,11 @@ struct Platform {
     virtual void KeyDown(std::uint8_t vk) = 0;
     virtual void KeyUp(std::uint8_t vk) = 0;
 
-    // Key buttons.
-    virtual void SetCaption(KeyRef key, std::u16string_view text) = 0;
-    virtual Colour BackColour(KeyRef key) const = 0;
-    virtual void SetBackColour(KeyRef key, Colour colour) = 0;
+    // What the keys and lights show is kept by the core (window/control_states.h);
+    // the front end draws it from there. A key or a light changed: draw it again.
+    virtual void RedrawKey(KeyRef key, KeyChange what) = 0;
+    virtual void RedrawLight(Light light) = 0;  // lit or dark now, as its colour says
     virtual void Focus(KeyRef key) = 0;
-
-    // Indicator lights: the text colour of the dot.
-    virtual Colour LightColour(Light light) const = 0;
-    virtual void SetLightColour(Light light, Colour colour) = 0;
 
     // The window.
     virtual void Show() = 0;

@@ -28,19 +28,6 @@ TEST(AccessibleNames, EveryKeyIsNamedByItsTooltipOnOneLine) {
         EXPECT_EQ(name.find(u"&&"), std::u16string_view::npos);
         EXPECT_EQ(Utf8(name), Utf8(k.tooltip));
     }
-}
-
-TEST(AccessibleNames, NamesAreFullNamesNotCaptions) {
-    EXPECT_EQ(Utf8(AccessibleName({Control::SKB, 'A'})), "a 或 A");
-    EXPECT_EQ(Utf8(AccessibleName({Control::SKB, '7'})), "7 或 Ampersand (与号)");  // caption "&&７"
-    EXPECT_EQ(Utf8(AccessibleName({Control::SKB, 13})), "Enter");
-    EXPECT_EQ(Utf8(AccessibleName({Control::小回车})), "Enter");
-    EXPECT_EQ(Utf8(AccessibleName({Control::数字锁})), "Number Lock");
-    EXPECT_EQ(Utf8(AccessibleName({Control::卷轴锁})), "Scroll Lock");
-    EXPECT_EQ(Utf8(AccessibleName({Control::换档, 160})), "Shift");
-    EXPECT_EQ(Utf8(AccessibleName({Control::换档, 161})), "Shift");
-    EXPECT_EQ(Utf8(AccessibleName({Control::小键盘, 103})), "7 或 Home");
-    EXPECT_EQ(Utf8(AccessibleName({Control::SKB, 36})), "Home");
     EXPECT_TRUE(AccessibleName({Control::SKB, 0}).empty());
     EXPECT_TRUE(AccessibleName({Control::大写锁, 1}).empty());
 }
@@ -85,36 +72,6 @@ TEST(AccessibleNames, LightValueAndStateFollowItsColour) {
     EXPECT_EQ(Utf8(LightValue(false)), "灭");
     EXPECT_TRUE(LightLit(kHighlight));
     EXPECT_FALSE(LightLit(kReleasedBlue));
-    // At start only Num Lock is lit.
-    EXPECT_TRUE(LightLit(LightLabel(Light::数字灯).textColour));
-    EXPECT_FALSE(LightLit(LightLabel(Light::大写灯).textColour));
-    EXPECT_FALSE(LightLit(LightLabel(Light::卷轴灯).textColour));
-}
-
-TEST(AccessibleNames, OnlyLocksAndModifiersAreHeld) {
-    const std::set<Control> latching = {Control::大写锁, Control::数字锁, Control::卷轴锁, Control::徽标,
-                                        Control::转换,   Control::控制,   Control::换档};
-    for (const KeyDef& k : kKeys) {
-        SCOPED_TRACE(Describe(k.key));
-        const bool latches = latching.count(k.key.control) > 0;
-        EXPECT_EQ(KeyHeld(k.key.control, kHighlight), latches);  // a lit ordinary key is only focused
-        EXPECT_EQ(KeyHeld(k.key.control, kPink), latches);
-        EXPECT_FALSE(KeyHeld(k.key.control, kReleasedBlue));
-    }
-}
-
-// A lock button and its light agree from the first moment: held exactly when lit.
-TEST(AccessibleNames, LockKeysStartHeldExactlyWhenTheirLightIsLit) {
-    const std::pair<Control, Light> locks[] = {
-        {Control::数字锁, Light::数字灯}, {Control::大写锁, Light::大写灯}, {Control::卷轴锁, Light::卷轴灯}};
-    for (const auto& [control, light] : locks) {
-        SCOPED_TRACE(Utf8(LightAccessibleName(light)));
-        EXPECT_EQ(KeyHeld(control, StartColour(control)), LightLit(LightLabel(light).textColour));
-    }
-    for (const KeyDef& k : kKeys) {
-        if (k.key.control == Control::数字锁) continue;
-        EXPECT_FALSE(KeyHeld(k.key.control, StartColour(k.key.control))) << Describe(k.key);
-    }
 }
 
 }  // namespace

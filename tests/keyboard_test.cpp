@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "captions/caption_tables.h"
 #include "layout/key_table.h"
 #include "recording_platform.h"
+#include "window/controls.h"
+#include "window/messages.h"
 #include "window/screen_keyboard.h"
 
 namespace vimbrel {
@@ -26,8 +30,10 @@ protected:
         keyboard.Form_Load();
         platform.keys.clear();
         platform.calls.clear();
+        platform.redrawnKeys.clear();
+        platform.redrawnLights.clear();
     }
-    std::u16string Caption(Control c, int index) const { return platform.Caption({c, index}); }
+    std::u16string Caption(Control c, int index) const { return std::u16string(keyboard.States().Caption({c, index})); }
     // Which letter set is on the keys: 'A' capitals emphasised, 'a' small letters.
     char Letters() const {
         const std::u16string a = Caption(Control::SKB, 'A');
@@ -49,7 +55,20 @@ protected:
         if (k == u"!\n\uFF11") return '1';
         return '?';
     }
-    Colour Back(KeyRef key) const { return platform.BackColour(key); }
+    Colour Back(KeyRef key) const { return keyboard.States().BackColour(key); }
+    Colour Lit(Light light) const { return keyboard.States().LightColour(light); }
+    std::vector<std::u16string> Captions() const {
+        std::vector<std::u16string> all;
+        for (std::size_t row = 0; row < kKeys.size(); ++row) all.push_back(keyboard.States().Key(row).caption);
+        return all;
+    }
+    // Every key's colour and caption, then the lights' colours.
+    std::pair<std::vector<KeyState>, std::vector<Colour>> Everything() const {
+        std::pair<std::vector<KeyState>, std::vector<Colour>> all;
+        for (std::size_t row = 0; row < kKeys.size(); ++row) all.first.push_back(keyboard.States().Key(row));
+        for (Light l : {Light::数字灯, Light::大写灯, Light::卷轴灯}) all.second.push_back(Lit(l));
+        return all;
+    }
 };
 
 // ---- start-up ----
@@ -60,7 +79,7 @@ TEST(StartUp, ShowsThenCaptionsFocusesAndOnlyThenStopsActivating) {
     keyboard.Form_Load();
     EXPECT_THAT(platform.calls, ElementsAre("Show", "StayOnTop", "NeverActivate"));
     EXPECT_THAT(platform.focusCalls, ElementsAre(KeyRef{Control::数字锁}));
-    EXPECT_EQ(platform.Caption({Control::SKB, 8}), u"退格\n\u2190");
+    EXPECT_EQ(keyboard.States().Caption({Control::SKB, 8}), u"退格\n\u2190");
     EXPECT_THAT(platform.keys, IsEmpty());
 }
 
@@ -76,7 +95,7 @@ TEST_F(KeyboardTest, StartsWithSmallLettersUnshiftedSymbolsAndKeypadDigits) {
                                    k.key.index == 8)) ||
                                  k.key.control == Control::小键盘;
         SCOPED_TRACE(k.key.index);
-        EXPECT_EQ(platform.captions.count(k.key) == 1, recaptioned);
+        EXPECT_EQ(keyboard.States().Caption(k.key) != k.caption, recaptioned);
     }
 }
 
@@ -123,8 +142,8 @@ TEST_F(KeyboardTest, ChosenMenuItemRunsItsCommand) {
     platform.menuChoice = 1;  // 版本信息
     keyboard.Form_MouseDown(2);
     ASSERT_EQ(platform.messages.size(), 1u);
-    EXPECT_EQ(platform.messages[0].first, u"版本信息");
-    EXPECT_EQ(platform.messages[0].second, u"Vimbrel\n版本\uFF1AV9.9.9\n2013年11月12日13时14分15秒");
+    EXPECT_EQ(platform.messages[0].first, kEditionTitle);
+    EXPECT_EQ(platform.messages[0].second, kEditionText);
 }
 
 // ---- ordinary keys ----
@@ -140,10 +159,10 @@ TEST_F(KeyboardTest, EveryOrdinaryKeySendsExactlyPressThenReleaseOfItsCode) {
 }
 
 TEST_F(KeyboardTest, OrdinaryClickChangesNoColourOrCaption) {
-    const auto captions = platform.captions;
+    const auto before = Everything();
     keyboard.Click({Control::SKB, 'Q'});
-    EXPECT_EQ(platform.captions, captions);
-    EXPECT_TRUE(platform.colours.empty());
+    EXPECT_EQ(Everything(), before);
+    EXPECT_THAT(platform.redrawnKeys, IsEmpty());
 }
 
 TEST_F(KeyboardTest, FocusLightsAKeyAndLosingItTurnsItWhite) {
@@ -165,17 +184,33 @@ TEST_F(KeyboardTest, LockAndModifierButtonsIgnoreFocus) {
     }
 }
 
+// The front end draws from the table: it hears of each change once, and of a
+// lock or latch going on or off, which screen readers are told of.
+TEST_F(KeyboardTest, TellsTheFrontEndWhatChanged) {
+    keyboard.GotFocus({Control::SKB, 'Q'});
+    keyboard.Click({Control::数字锁});
+    ASSERT_EQ(platform.redrawnKeys.size(), 2u + kCursorKeypad.size());
+    EXPECT_EQ(platform.redrawnKeys[0], std::pair(KeyRef{Control::SKB, 'Q'}, KeyChange{.colour = true}));
+    EXPECT_EQ(platform.redrawnKeys[1], std::pair(KeyRef{Control::数字锁}, KeyChange{.colour = true, .on = true}));
+    EXPECT_EQ(platform.redrawnKeys[2], std::pair(KeyRef{Control::小键盘, 96}, KeyChange{.caption = true}));
+    EXPECT_THAT(platform.redrawnLights, ElementsAre(Light::数字灯));
+}
+
 // ---- lock keys ----
 
-TEST_F(KeyboardTest, StartColoursMatchWhatTheLightsShow) {
-    EXPECT_EQ(Back({Control::大写锁}), kReleasedBlue);
-    EXPECT_EQ(Back({Control::卷轴锁}), kReleasedBlue);
+// Only Num Lock is on at start, button and light alike; every other lock and
+// every modifier starts released blue, so that its first click does what the
+// lights and captions promise.
+TEST_F(KeyboardTest, StartsWithOnlyNumLockOnAndLit) {
+    EXPECT_EQ(Lit(Light::数字灯), kHighlight);
+    EXPECT_EQ(Lit(Light::大写灯), kReleasedBlue);
+    EXPECT_EQ(Lit(Light::卷轴灯), kReleasedBlue);
     EXPECT_EQ(Back({Control::数字锁}), kHighlight);
+    for (const KeyDef& k : kKeys) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(k.key.control) << " " << k.key.index);
+        EXPECT_EQ(KeyHeld(k.key.control, Back(k.key)), k.key.control == Control::数字锁);
+    }
     EXPECT_EQ(Back({Control::快捷菜单}), kSilver);
-    for (int vk : {160, 161}) EXPECT_EQ(Back({Control::换档, vk}), kReleasedBlue);
-    for (int vk : {162, 163}) EXPECT_EQ(Back({Control::控制, vk}), kReleasedBlue);
-    for (int vk : {164, 165}) EXPECT_EQ(Back({Control::转换, vk}), kReleasedBlue);
-    for (int vk : {91, 92}) EXPECT_EQ(Back({Control::徽标, vk}), kReleasedBlue);
 }
 
 TEST_F(KeyboardTest, FirstLockClicksTurnCapsAndScrollOnAndNumOff) {
@@ -184,10 +219,10 @@ TEST_F(KeyboardTest, FirstLockClicksTurnCapsAndScrollOnAndNumOff) {
     keyboard.Click({Control::数字锁});
     EXPECT_THAT(platform.keys, ElementsAre(Down(20), Up(20), Down(145), Up(145), Down(144), Up(144)));
     EXPECT_EQ(Back({Control::大写锁}), kHighlight);
-    EXPECT_EQ(platform.lights[Light::大写灯], kHighlight);
-    EXPECT_EQ(platform.lights[Light::卷轴灯], kHighlight);
+    EXPECT_EQ(Lit(Light::大写灯), kHighlight);
+    EXPECT_EQ(Lit(Light::卷轴灯), kHighlight);
     EXPECT_EQ(Back({Control::数字锁}), kReleasedBlue);
-    EXPECT_EQ(platform.lights[Light::数字灯], kReleasedBlue);
+    EXPECT_EQ(Lit(Light::数字灯), kReleasedBlue);
     EXPECT_EQ(Letters(), 'A');
     EXPECT_EQ(Keypad(), 'c');
 }
@@ -203,25 +238,21 @@ TEST_F(KeyboardTest, TwoLockClicksReturnButtonLightAndCaptionsToWhereTheyWere) {
         for (bool shift : {false, true}) {
             SCOPED_TRACE(testing::Message() << lock.vk << (shift ? " with Shift" : ""));
             if (shift) keyboard.Click(kRightShift);
-            const auto captions = platform.captions;
-            const Colour button = Back({lock.button});
-            const Colour light = platform.lights[lock.light];
+            const auto before = Everything();
             platform.keys.clear();
             keyboard.Click({lock.button});
             keyboard.Click({lock.button});
             EXPECT_THAT(platform.keys, ElementsAre(Down(lock.vk), Up(lock.vk), Down(lock.vk), Up(lock.vk)));
-            EXPECT_EQ(Back({lock.button}), button);
-            EXPECT_EQ(platform.lights[lock.light], light);
-            EXPECT_EQ(platform.captions, captions);
+            EXPECT_EQ(Everything(), before);
             if (shift) keyboard.Click(kRightShift);
         }
     }
 }
 
 TEST_F(KeyboardTest, ScrollLockTouchesNoCaption) {
-    const int writes = platform.captionWrites;
+    const auto captions = Captions();
     keyboard.Click({Control::卷轴锁});
-    EXPECT_EQ(platform.captionWrites, writes);
+    EXPECT_EQ(Captions(), captions);
 }
 
 // Caps Lock state x Shift latched (left or right) -> letter set after the Caps Lock click.
@@ -265,13 +296,17 @@ TEST_F(KeyboardTest, NumLockOnWithShiftHeldKeepsTheCursorKeypad) {
     EXPECT_EQ(Keypad(), '9');
 }
 
-TEST_F(KeyboardTest, LockKeysReadTheirDesignColoursAsOn) {
-    // A button in a colour other than released blue counts as on: its click turns it off.
-    platform.colours[{Control::大写锁}] = kSilver;
+// A button in a colour other than released blue counts as on: its click turns it off.
+TEST(LockKeys, ReadTheirDesignColoursAsOn) {
+    ControlStates designed;
+    designed.SetBackColour({Control::大写锁}, kSilver);
+    RecordingPlatform platform;
+    ScreenKeyboard keyboard{platform, designed};
+    keyboard.Form_Load();
     keyboard.Click({Control::大写锁});
-    EXPECT_EQ(Back({Control::大写锁}), kReleasedBlue);
-    EXPECT_EQ(platform.lights[Light::大写灯], kReleasedBlue);
-    EXPECT_EQ(Letters(), 'a');
+    EXPECT_EQ(keyboard.States().BackColour({Control::大写锁}), kReleasedBlue);
+    EXPECT_EQ(keyboard.States().LightColour(Light::大写灯), kReleasedBlue);
+    EXPECT_EQ(keyboard.States().Caption({Control::SKB, 'A'}), u"A\n\uFF41");
 }
 
 // ---- modifier keys ----
@@ -300,10 +335,10 @@ TEST_F(KeyboardTest, EveryModifierPressesOnFirstClickAndReleasesOnSecond) {
 }
 
 TEST_F(KeyboardTest, ModifiersOtherThanShiftLeaveCaptionsAlone) {
-    const int writes = platform.captionWrites;
+    const auto captions = Captions();
     for (KeyRef key : {KeyRef{Control::控制, 163}, KeyRef{Control::转换, 164}, KeyRef{Control::徽标, 92}})
         keyboard.Click(key);
-    EXPECT_EQ(platform.captionWrites, writes);
+    EXPECT_EQ(Captions(), captions);
 }
 
 TEST_F(KeyboardTest, ShiftSwitchesSymbolsLettersAndKeypad) {

@@ -54,7 +54,7 @@ TEST_F(MenuCommandsTest, EditionShowsNameVersionAndTheFixedDate) {
     ASSERT_EQ(platform.messages.size(), 1u);
     EXPECT_EQ(platform.messages[0].first, u"版本信息");
     EXPECT_THAT(Lines(platform.messages[0].second),
-                ElementsAre(u"Vimbrel", u"版本\uFF1AV9.9.9", u"2013年11月12日13时14分15秒"));
+                ElementsAre(u"Vimbrel", u"版本\uFF1A" VIMBREL_VERSION_TEXT, u"2013年11月12日13时14分15秒"));
 }
 
 TEST_F(MenuCommandsTest, ProgrammeNamesTheLanguageOnOneLine) {
@@ -71,19 +71,14 @@ TEST_F(MenuCommandsTest, LatestVersionMinimisesThenOpensTheDownloadOverHttps) {
     EXPECT_THAT(platform.addresses, ElementsAre(u"https://" + std::u16string(kMakerHost) + u"/pelorin.exe"));
     EXPECT_THAT(platform.messages, IsEmpty());
     EXPECT_THAT(platform.keys, IsEmpty());
-}
-
-TEST(MenuItems, FourItemsInOrderWithoutAccessCharacters) {
-    ASSERT_EQ(kMenuItems.size(), 4u);
-    EXPECT_EQ(kMenuItems[kDefaultMenuItem].name, u"MnuAbout");
-    EXPECT_EQ(kMenuItems[0].caption, u"关于软件");
-    EXPECT_EQ(kMenuItems[1].caption, u"版本信息");
-    EXPECT_EQ(kMenuItems[2].caption, u"编程语言");
-    EXPECT_EQ(kMenuItems[3].caption, u"最新版本");
-    for (const MenuItemDef& def : kMenuItems) EXPECT_EQ(def.caption.find(u'&'), std::u16string_view::npos);
     // The maker's host is a reserved example name: no real third party is opened.
     EXPECT_TRUE(kMakerHost.ends_with(u".example.org") || kMakerHost.ends_with(u".example.com") ||
                 kMakerHost.ends_with(u".example"));
+}
+
+// A "&" would make the next character an access key on Windows and vanish.
+TEST(MenuItems, CaptionsHoldNoAccessCharacter) {
+    for (const MenuItemDef& def : kMenuItems) EXPECT_EQ(def.caption.find(u'&'), std::u16string_view::npos);
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
-// Twips at real DPIs, control ids, and handle ownership.
+// Twips at real DPIs and handle ownership.
 #include <gtest/gtest.h>
-
-#include <set>
 
 #include "layout/key_table.h"
 #include "layout/twips.h"
-#include "platform/control_ids.h"
 #include "platform/unique_handle.h"
 
 namespace vimbrel {
@@ -36,19 +33,6 @@ TEST(Twips, NeighbouringKeysTouchWithoutGapOrOverlap) {
         const PixelRect lastRow = ToPixels(0, 2232, 720, 408, dpi);
         EXPECT_EQ(lastRow.bottom, TwipsToPixels(kClientHeight, dpi));
     }
-}
-
-TEST(ControlIds, EveryKeyHasItsOwnIdThatLeadsBackToIt) {
-    std::set<int> ids;
-    for (const KeyDef& k : kKeys) {
-        const int id = KeyControlId(k.key);
-        EXPECT_TRUE(IsKeyControlId(id));
-        EXPECT_EQ(KeyFromControlId(id), k.key);
-        EXPECT_TRUE(ids.insert(id).second) << id;
-    }
-    EXPECT_FALSE(IsKeyControlId(kFirstLabelId));
-    EXPECT_EQ(KeyControlId({Control::SKB, 'A'}), 0x1041);
-    EXPECT_EQ(KeyControlId({Control::数字锁}), 0x1900);
 }
 
 int closed = 0;

@@ -1,12 +1,10 @@
 // RecordingPlatform: a platform that remembers what the keyboard did to it.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "window/controls.h"
 
 namespace vimbrel {
 
@@ -25,11 +23,8 @@ inline std::ostream& operator<<(std::ostream& os, const KeyEvent& e) {
 class RecordingPlatform : public Platform {
 public:
     std::vector<KeyEvent> keys;
-    std::map<KeyRef, std::u16string> captions;
-    std::map<KeyRef, Colour> colours;  // keys never written read as their start colour
-    std::map<Light, Colour> lights{{Light::数字灯, kHighlight},
-                                   {Light::大写灯, kReleasedBlue},
-                                   {Light::卷轴灯, kReleasedBlue}};
+    std::vector<std::pair<KeyRef, KeyChange>> redrawnKeys;  // in the order asked
+    std::vector<Light> redrawnLights;
     std::vector<KeyRef> focusCalls;
     std::vector<std::string> calls;  // window operations in order, by name
     std::vector<std::pair<std::u16string, std::u16string>> messages;
@@ -40,18 +35,9 @@ public:
 
     void KeyDown(std::uint8_t vk) override { keys.push_back(Down(vk)); }
     void KeyUp(std::uint8_t vk) override { keys.push_back(Up(vk)); }
-    void SetCaption(KeyRef key, std::u16string_view text) override {
-        captions[key] = std::u16string(text);
-        ++captionWrites;
-    }
-    Colour BackColour(KeyRef key) const override {
-        auto it = colours.find(key);
-        return it == colours.end() ? StartColour(key.control) : it->second;
-    }
-    void SetBackColour(KeyRef key, Colour colour) override { colours[key] = colour; }
+    void RedrawKey(KeyRef key, KeyChange what) override { redrawnKeys.emplace_back(key, what); }
+    void RedrawLight(Light light) override { redrawnLights.push_back(light); }
     void Focus(KeyRef key) override { focusCalls.push_back(key); }
-    Colour LightColour(Light light) const override { return lights.at(light); }
-    void SetLightColour(Light light, Colour colour) override { lights[light] = colour; }
     void Show() override { calls.push_back("Show"); }
     void StayOnTop() override { calls.push_back("StayOnTop"); }
     void NeverActivate() override { calls.push_back("NeverActivate"); }
@@ -76,12 +62,6 @@ public:
     void OpenAddress(std::u16string_view address) override {
         addresses.emplace_back(address);
         calls.push_back("OpenAddress");
-    }
-
-    int captionWrites = 0;
-    std::u16string Caption(KeyRef key) const {
-        auto it = captions.find(key);
-        return it == captions.end() ? std::u16string() : it->second;
     }
 };
 

@@ -4,11 +4,13 @@
 #include <array>
 #include <string_view>
 
+#include "version.h"
 #include "window/screen_keyboard.h"
 
 namespace vimbrel {
 
-inline constexpr std::u16string_view kWindowTitle = u"VimbrelV9.9.9";
+// The product name and its version text, without a blank between them.
+inline constexpr std::u16string_view kWindowTitle = u"Vimbrel" VIMBREL_VERSION_TEXT;
 
 // The maker's web site. A reserved example domain: no real third party is named or opened.
 inline constexpr std::u16string_view kMakerHost = u"vimbrel.example.org";
@@ -44,7 +46,8 @@ inline constexpr std::u16string_view kAboutText =
     u"5\uFF0E随手移动\uFF1A在键盘背景处用鼠标拖动，可移动键盘。";
 
 inline constexpr std::u16string_view kEditionTitle = u"版本信息";
-inline constexpr std::u16string_view kEditionText = u"Vimbrel\n版本：V9.9.9\n2013年11月12日13时14分15秒";
+inline constexpr std::u16string_view kEditionText =
+    u"Vimbrel\n版本：" VIMBREL_VERSION_TEXT u"\n2013年11月12日13时14分15秒";
 
 inline constexpr std::u16string_view kProgrammeTitle = u"编程语言";
 inline constexpr std::u16string_view kProgrammeText =

@@ -20,7 +20,7 @@ void ScreenKeyboard::Form_Load() {
     下档符号();
     数字小键盘();
     platform_.Focus({Control::数字锁});
-    platform_.SetCaption({Control::SKB, 8}, kBackspaceCaption);
+    SetCaption({Control::SKB, 8}, kBackspaceCaption);
     platform_.StayOnTop();
     // Added only now, after the window was shown and given the focus, so that
     // it governs later clicks and does not deactivate the window at start.
@@ -53,9 +53,21 @@ void ScreenKeyboard::Form_MouseDown(int button) {
 void ScreenKeyboard::Form_Unload() {
     for (const Control c : {Control::控制, Control::转换, Control::徽标, Control::换档}) {
         for (const KeyDef& k : kKeys) {
-            if (k.key.control == c && KeyHeld(c, platform_.BackColour(k.key))) KeyRelease(platform_, k.key.index);
+            if (k.key.control == c && KeyHeld(c, states_.BackColour(k.key))) KeyRelease(platform_, k.key.index);
         }
     }
+}
+
+void ScreenKeyboard::SetBackColour(KeyRef key, Colour colour) {
+    if (const KeyChange what = states_.SetBackColour(key, colour)) platform_.RedrawKey(key, what);
+}
+
+void ScreenKeyboard::SetCaption(KeyRef key, std::u16string_view text) {
+    if (const KeyChange what = states_.SetCaption(key, text)) platform_.RedrawKey(key, what);
+}
+
+void ScreenKeyboard::SetLightColour(Light light, Colour colour) {
+    if (states_.SetLightColour(light, colour)) platform_.RedrawLight(light);
 }
 
 // Each control's events go where its row of the control table sends them.

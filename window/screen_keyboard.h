@@ -2,14 +2,25 @@
 // Each member is defined in the folder of its subsystem.
 #pragma once
 
+#include <span>
+#include <string_view>
+#include <utility>
+
+#include "captions/caption_row.h"
 #include "layout/key_ref.h"
 #include "platform/platform.h"
+#include "window/control_states.h"
 
 namespace vimbrel {
 
 class ScreenKeyboard {
 public:
-    explicit ScreenKeyboard(Platform& platform) : platform_(platform) {}
+    // Starts from the designed start unless given another state to start from.
+    explicit ScreenKeyboard(Platform& platform, ControlStates states = {})
+        : platform_(platform), states_(std::move(states)) {}
+
+    // What every key and light shows now: the front end draws from it.
+    const ControlStates& States() const { return states_; }
 
     // Window events (window/screen_keyboard.cpp).
     void Form_Load();
@@ -67,8 +78,17 @@ public:
     void 小键盘光标(int index);
 
 private:
+    // Write the table and have the front end draw what changed.
+    void SetBackColour(KeyRef key, Colour colour);
+    void SetCaption(KeyRef key, std::u16string_view text);
+    void SetLightColour(Light light, Colour colour);
+    void ApplyCaptions(Control control, std::span<const CaptionRow> set);
+    bool SwitchLock(Control button, Light light);  // flips button and light; returns on
+    bool ShiftHeld() const;                        // either Shift button lit
     void LatchClick(KeyRef key);  // the shared press/release latch of the modifiers
+
     Platform& platform_;
+    ControlStates states_;
 };
 
 }  // namespace vimbrel

@@ -3,6 +3,7 @@
 #include "assets/generator/icon_art.h"
 
 #include <cstddef>
+#include <string>
 #include <iterator>
 #include <utility>
 
@@ -235,11 +236,43 @@ static_assert([] {
     return true;
 }(), "pointer sketches must be listed in Finger order");
 
+// The mean of the red pixels' places, rounded down: for a tip of two by two
+// pixels its top-left one; for the space bar's two thumbs, the point between them.
+Point HotSpot(const Picture& pointer) {
+    int sx = 0, sy = 0, n = 0;
+    for (int y = 0; y < kSize; ++y)
+        for (int x = 0; x < kSize; ++x)
+            if (pointer.At(x, y) == Ink::Red) sx += x, sy += y, ++n;
+    return n > 0 ? Point{sx / n, sy / n} : Point{kSize / 2, kSize / 4};
+}
+
+std::string HotSpotsHeader() {
+    std::string text =
+        "// Written by assets/generator (make_icons) with the pointer images; do not edit.\n"
+        "// Each finger pointer's hot spot, the middle of its red tip, in pixels of its\n"
+        "// image, in the order of Finger.\n"
+        "#pragma once\n\n"
+        "namespace vimbrel {\n\n"
+        "struct PointerHotSpot {\n"
+        "    int x, y;\n"
+        "};\n\n"
+        "inline constexpr int kPointerImageSize = " + std::to_string(kSize) + ";\n"
+        "inline constexpr PointerHotSpot kFingerHotSpots[" + std::to_string(kPointers.size()) + "] = {\n";
+    for (const PointerSketch& sketch : kPointers) {
+        const Point p = HotSpot(DrawPointer(sketch));
+        text += "    {" + std::to_string(p.x) + ", " + std::to_string(p.y) + "},  // " + std::string(sketch.fileName) + "\n";
+    }
+    text += "};\n\n}  // namespace vimbrel\n";
+    return text;
+}
+
 std::vector<IconFile> AllIconFiles() {
     std::vector<IconFile> files;
     for (const PointerSketch& sketch : kPointers)
         files.push_back({std::string(sketch.fileName), EncodeIcon(DrawPointer(sketch))});
     files.push_back({std::string(kApplicationIconFile), EncodeIcon(DrawApplicationIcon())});
+    const std::string header = HotSpotsHeader();
+    files.push_back({std::string(kHotSpotsFile), {header.begin(), header.end()}});
     return files;
 }
 

@@ -102,12 +102,23 @@ Picture DrawApplicationIcon();
 // A complete .ico file: one 32 x 32 image, 8 bits per pixel, 2238 bytes.
 std::vector<std::uint8_t> EncodeIcon(const Picture& picture);
 
+// The point of a pointer that strikes: the middle of its red finger tip.
+struct Point {
+    int x, y;
+    friend bool operator==(const Point&, const Point&) = default;
+};
+Point HotSpot(const Picture& pointer);
+
+inline constexpr std::string_view kHotSpotsFile = "finger_hot_spots.h";
+// The header both front ends take the pointers' hot spots from.
+std::string HotSpotsHeader();
+
 struct IconFile {
     std::string name;
     std::vector<std::uint8_t> bytes;
 };
-// Every icon of the program: the eleven pointers in Finger order, then the
-// application icon.
+// Every file the generator writes: the eleven pointers in Finger order, the
+// application icon, then the pointers' hot spots.
 std::vector<IconFile> AllIconFiles();
 
 }  // namespace vimbrel::art

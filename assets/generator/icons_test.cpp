@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "assets/finger_hot_spots.h"
 #include "assets/generator/icon_art.h"
 
 namespace {
@@ -264,6 +265,25 @@ TEST(FingerPointers, RaiseTheFingerToUseWithATwoByTwoRedTip) {
         const Span thumb = c.side == HandSide::Left ? withThumb.back() : withThumb.front();
         EXPECT_EQ(LookAt(im, thumb.first, 16), Look::Black);  // resting thumb closes at row 16
         EXPECT_TRUE(im.At(thumb.first, 15).clear);
+    }
+}
+
+// Both front ends put each pointer's hot spot where the header kept beside the
+// images says: on the red tip, or for the space bar between the two thumbs' tips.
+TEST(FingerPointers, HotSpotsLieOnTheRedTips) {
+    for (std::size_t i = 0; i < kPointerFiles.size(); ++i) {
+        SCOPED_TRACE(kPointerFiles[i].file);
+        const Image im = Load(kPointerFiles[i].file);
+        const auto [x, y] = vimbrel::kFingerHotSpots[i];
+        if (kPointerFiles[i].side != HandSide::Both) {
+            EXPECT_EQ(LookAt(im, x, y), Look::Red);
+            continue;
+        }
+        int left = 0, right = 0;
+        for (int column = 0; column < kN; ++column)
+            if (LookAt(im, column, y) == Look::Red) ++(column < x ? left : right);
+        EXPECT_EQ(left, 1);
+        EXPECT_EQ(right, 1);
     }
 }
 

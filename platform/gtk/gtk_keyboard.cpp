@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "assets/finger_hot_spots.h"
 #include "layout/accessible_names.h"
 #include "platform/gtk/accessible.h"
 #include "platform/gtk/embedded_icons.h"
@@ -24,9 +25,6 @@ GdkFilterReturn HearKeyboardEvents(GdkXEvent* event, GdkEvent*, gpointer keys) {
     static_cast<XKeys*>(keys)->Hear(*static_cast<XEvent*>(event));
     return GDK_FILTER_CONTINUE;
 }
-
-constexpr Twips kDesignClientLeft = 3675;
-constexpr Twips kDesignClientTop = 4485;
 
 // The buttons are drawn here, not by the theme: no padding, border or
 // minimum size of the theme's may change their places and sizes, and none of
@@ -66,23 +64,6 @@ GdkPixbuf* LoadIcon(const EmbeddedFile& file) {
     return pixbuf;
 }
 
-// The centre of the red pixels of a pointer image: the finger tip that strikes.
-void RedTip(GdkPixbuf* pixbuf, int& x, int& y) {
-    x = gdk_pixbuf_get_width(pixbuf) / 2;
-    y = gdk_pixbuf_get_height(pixbuf) / 4;
-    if (gdk_pixbuf_get_n_channels(pixbuf) < 3 || gdk_pixbuf_get_bits_per_sample(pixbuf) != 8) return;
-    const guchar* pixels = gdk_pixbuf_read_pixels(pixbuf);
-    const int stride = gdk_pixbuf_get_rowstride(pixbuf), channels = gdk_pixbuf_get_n_channels(pixbuf);
-    const bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
-    int sx = 0, sy = 0, n = 0;
-    for (int row = 0; row < gdk_pixbuf_get_height(pixbuf); ++row)
-        for (int col = 0; col < gdk_pixbuf_get_width(pixbuf); ++col) {
-            const guchar* p = pixels + row * stride + col * channels;
-            if (p[0] == 255 && p[1] == 0 && p[2] == 0 && (!alpha || p[3] == 255)) sx += col, sy += row, ++n;
-        }
-    if (n > 0) x = sx / n, y = sy / n;
-}
-
 int GdkButtonToWindows(guint button) {
     switch (button) {
     case 1:  return 1;  // left
@@ -110,13 +91,7 @@ Display* XDisplay() { return gdk_x11_get_default_xdisplay(); }
 
 }  // namespace
 
-GtkKeyboard::GtkKeyboard() : keys_(XDisplay()) {
-    for (std::size_t row = 0; row < kKeys.size(); ++row) {
-        keyColours_[row] = StartColour(kKeys[row].key.control);
-        captions_[row] = std::u16string(kKeys[row].caption);
-    }
-    for (std::size_t i = 0; i < kLabels.size(); ++i) labelColours_[i] = kLabels[i].textColour;
-}
+GtkKeyboard::GtkKeyboard() : keys_(XDisplay()) {}
 
 GtkKeyboard::~GtkKeyboard() {
     gdk_window_remove_filter(nullptr, HearKeyboardEvents, &keys_);
@@ -201,7 +176,7 @@ void GtkKeyboard::CreateControls() {
         const KeyRole role = ControlInfo(k.key.control).role;
         DescribeAccessible(key, tooltips_[row].c_str(),
                            role == KeyRole::ToggleButton ? ATK_ROLE_TOGGLE_BUTTON : ATK_ROLE_PUSH_BUTTON);
-        SetAccessibleOn(key, KeyHeld(k.key.control, keyColours_[row]), nullptr, false);
+        SetAccessibleOn(key, KeyHeld(k.key.control, keyboard_.States().Key(row).colour), nullptr, false);
         Slot* slot = &keySlots_[row];
         g_signal_connect(key, "draw", G_CALLBACK(OnKeyDraw), slot);
         g_signal_connect(key, "button-press-event", G_CALLBACK(OnKeyPress), slot);
@@ -224,7 +199,7 @@ void GtkKeyboard::CreateControls() {
         if (l.isLight) {
             labelNames_[i] = Utf8(LightAccessibleName(l.light));
             DescribeAccessible(label, labelNames_[i].c_str(), ATK_ROLE_CHECK_BOX);
-            const bool lit = LightLit(labelColours_[i]);
+            const bool lit = LightLit(keyboard_.States().LightColour(l.light));
             SetAccessibleOn(label, lit, lit ? "亮" : "灭", false);
         } else {
             labelNames_[i] = Utf8(l.caption);
@@ -241,8 +216,11 @@ gboolean GtkKeyboard::OnKeyDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
     GtkKeyboard& self = *slot->keyboard;
     const auto row = static_cast<std::size_t>(slot->row);
     const bool sunken = (gtk_widget_get_state_flags(widget) & GTK_STATE_FLAG_ACTIVE) != 0;
-    PaintKey(cr, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget),
-             self.keyColours_[row], sunken, self.captions_[row], self.font_, self.em_);
+    const int width = gtk_widget_get_allocated_width(widget), height = gtk_widget_get_allocated_height(widget);
+    PangoMeasure measure(cr, self.font_);
+    const ControlStates& states = self.keyboard_.States();
+    const CaptionFit& fit = states.Fit(row, {width - 2 * kKeyEdge, height - 2 * kKeyEdge, self.em_}, measure);
+    PaintKey(cr, width, height, states.Key(row).colour, sunken, fit, measure);
     return TRUE;
 }
 
@@ -278,8 +256,8 @@ void GtkKeyboard::OnKeyClicked(GtkWidget*, Slot* slot) {
 
 gboolean GtkKeyboard::OnLabelDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
     const GtkKeyboard& self = *slot->keyboard;
-    const auto i = static_cast<std::size_t>(slot->row);
-    PaintLabel(cr, gtk_widget_get_allocated_width(widget), self.labelColours_[i], kLabels[i].caption, self.font_);
+    const LabelDef& l = kLabels[static_cast<std::size_t>(slot->row)];
+    PaintLabel(cr, gtk_widget_get_allocated_width(widget), self.keyboard_.States().LabelColour(l), l.caption, self.font_);
     return TRUE;
 }
 
@@ -393,23 +371,19 @@ void GtkKeyboard::ComeBack() {
 }
 
 // The pointer images are icons without a hot spot: it goes on the red tip of
-// the marked finger, the point that strikes the key.
+// the marked finger, the point that strikes the key, as the generator of the
+// images wrote it down.
 GdkCursor* GtkKeyboard::FingerCursor(Finger finger) {
     const auto i = static_cast<std::size_t>(finger);
     if (fingerCursors_[i]) return fingerCursors_[i];
     GdkPixbuf* pixbuf = LoadIcon(kFingerIcons[i]);
     if (!pixbuf) return nullptr;
-    int x = 0, y = 0;
-    RedTip(pixbuf, x, y);
-    fingerCursors_[i] = gdk_cursor_new_from_pixbuf(gdk_display_get_default(), pixbuf, x, y);
+    const PointerHotSpot tip = kFingerHotSpots[i];
+    fingerCursors_[i] = gdk_cursor_new_from_pixbuf(gdk_display_get_default(), pixbuf,
+                                                   tip.x * gdk_pixbuf_get_width(pixbuf) / kPointerImageSize,
+                                                   tip.y * gdk_pixbuf_get_height(pixbuf) / kPointerImageSize);
     g_object_unref(pixbuf);
     return fingerCursors_[i];
-}
-
-int GtkKeyboard::LabelRow(Light light) const {
-    for (std::size_t i = 0; i < kLabels.size(); ++i)
-        if (kLabels[i].isLight && kLabels[i].light == light) return static_cast<int>(i);
-    return -1;
 }
 
 // --- the platform ------------------------------------------------------------
@@ -422,44 +396,21 @@ void GtkKeyboard::KeyDown(std::uint8_t vk) {
 
 void GtkKeyboard::KeyUp(std::uint8_t vk) { keys_.Release(vk); }
 
-void GtkKeyboard::SetCaption(KeyRef key, std::u16string_view text) {
-    const int row = KeyRow(key);
-    if (row < 0 || captions_[static_cast<std::size_t>(row)] == text) return;
-    captions_[static_cast<std::size_t>(row)] = std::u16string(text);
-    gtk_widget_queue_draw(keyWidgets_[static_cast<std::size_t>(row)]);
-}
-
-Colour GtkKeyboard::BackColour(KeyRef key) const {
-    const int row = KeyRow(key);
-    return row >= 0 ? keyColours_[static_cast<std::size_t>(row)] : kWhite;
-}
-
-void GtkKeyboard::SetBackColour(KeyRef key, Colour colour) {
+void GtkKeyboard::RedrawKey(KeyRef key, KeyChange what) {
     const int row = KeyRow(key);
     if (row < 0) return;
     const auto r = static_cast<std::size_t>(row);
-    if (keyColours_[r] == colour) return;
-    const bool wasHeld = KeyHeld(key.control, keyColours_[r]);
-    keyColours_[r] = colour;
     gtk_widget_queue_draw(keyWidgets_[r]);
-    if (KeyHeld(key.control, colour) != wasHeld) SetAccessibleOn(keyWidgets_[r], !wasHeld, nullptr, true);
+    if (what.on) SetAccessibleOn(keyWidgets_[r], KeyHeld(key.control, keyboard_.States().Key(r).colour), nullptr, true);
 }
 
 void GtkKeyboard::Focus(KeyRef key) { focusedRow_ = KeyRow(key); }
 
-Colour GtkKeyboard::LightColour(Light light) const {
-    const int i = LabelRow(light);
-    return i >= 0 ? labelColours_[static_cast<std::size_t>(i)] : kReleasedBlue;
-}
-
-void GtkKeyboard::SetLightColour(Light light, Colour colour) {
-    const int i = LabelRow(light);
-    if (i < 0) return;
-    const auto l = static_cast<std::size_t>(i);
-    labelColours_[l] = colour;
-    gtk_widget_queue_draw(labelWidgets_[l]);
-    const bool lit = LightLit(colour);
-    SetAccessibleOn(labelWidgets_[l], lit, lit ? "亮" : "灭", true);
+void GtkKeyboard::RedrawLight(Light light) {
+    GtkWidget* widget = labelWidgets_[LightRow(light)];
+    gtk_widget_queue_draw(widget);
+    const bool lit = LightLit(keyboard_.States().LightColour(light));
+    SetAccessibleOn(widget, lit, lit ? "亮" : "灭", true);
 }
 
 void GtkKeyboard::Show() { gtk_widget_show_all(window_); }

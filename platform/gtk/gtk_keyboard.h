@@ -36,12 +36,9 @@ public:
     // Platform.
     void KeyDown(std::uint8_t vk) override;
     void KeyUp(std::uint8_t vk) override;
-    void SetCaption(KeyRef key, std::u16string_view text) override;
-    Colour BackColour(KeyRef key) const override;
-    void SetBackColour(KeyRef key, Colour colour) override;
+    void RedrawKey(KeyRef key, KeyChange what) override;
+    void RedrawLight(Light light) override;
     void Focus(KeyRef key) override;
-    Colour LightColour(Light light) const override;
-    void SetLightColour(Light light, Colour colour) override;
     void Show() override;
     void StayOnTop() override;
     void NeverActivate() override;
@@ -79,7 +76,6 @@ private:
     GdkRectangle Frame() const;
     void MoveFrame(int x, int y);
     GdkCursor* FingerCursor(Finger finger);
-    int LabelRow(Light light) const;
     void RestoreFocus(Window focus, Window active) const;
 
     ScreenKeyboard keyboard_{*this};
@@ -90,13 +86,10 @@ private:
     std::array<Slot, kKeys.size()> keySlots_{};
     std::array<GtkWidget*, kKeys.size()> keyWidgets_{};
     std::array<PixelRect, kKeys.size()> keyRects_{};
-    std::array<Colour, kKeys.size()> keyColours_{};
-    std::array<std::u16string, kKeys.size()> captions_;
     std::array<std::string, kKeys.size()> tooltips_;
     std::array<Slot, kLabels.size()> labelSlots_{};
     std::array<GtkWidget*, kLabels.size()> labelWidgets_{};
     std::array<PixelRect, kLabels.size()> labelRects_{};
-    std::array<Colour, kLabels.size()> labelColours_{};
     std::array<std::string, kLabels.size()> labelNames_;
     std::array<GdkCursor*, kFingerCount> fingerCursors_{};
     std::array<bool, kKeys.size()> cursorSet_{};

@@ -4,8 +4,7 @@
 
 #include <pango/pangocairo.h>
 
-#include <algorithm>
-#include <vector>
+#include <map>
 
 #include "layout/twips.h"
 
@@ -42,19 +41,6 @@ void Ring(cairo_t* cr, int inset, int width, int height, Colour topLeft, Colour 
     Fill(cr, topLeft, inset, inset, 1, h - 1);
     Fill(cr, bottomRight, inset, inset + h - 1, w, 1);
     Fill(cr, bottomRight, inset + w - 1, inset, 1, h);
-}
-
-// The toolkit's access-key processing: "&&" shows one "&", a lone "&" nothing.
-std::u16string WithoutPrefixes(std::u16string_view caption) {
-    std::u16string shown;
-    for (std::size_t i = 0; i < caption.size(); ++i) {
-        if (caption[i] == u'&') {
-            if (i + 1 < caption.size() && caption[i + 1] == u'&') shown += u'&', ++i;
-            continue;
-        }
-        shown += caption[i];
-    }
-    return shown;
 }
 
 PangoRectangle Measure(PangoLayout* layout, const std::string& text) {
@@ -113,8 +99,58 @@ PangoFontDescription* CaptionFont(int dpi) {
     return font;
 }
 
-void PaintKey(cairo_t* cr, int width, int height, Colour face, bool sunken, std::u16string_view caption,
-              const PangoFontDescription* font, int em) {
+namespace {
+
+// A text cell as Windows measures it: the font's ascent and descent, each
+// rounded. One font serves every key, so each size is measured once.
+struct Cell {
+    int ascent, height;
+};
+
+Cell CellAt(const PangoFontDescription* font, int px) {
+    static std::map<int, Cell> cells;
+    if (const auto known = cells.find(px); known != cells.end()) return known->second;
+    PangoFontDescription* sized = pango_font_description_copy(font);
+    pango_font_description_set_absolute_size(sized, px * PANGO_SCALE);
+    PangoFontMetrics* metrics = pango_context_get_metrics(UnhintedContext(), sized, nullptr);
+    const int ascent = PANGO_PIXELS(pango_font_metrics_get_ascent(metrics));
+    const Cell cell{ascent, ascent + PANGO_PIXELS(pango_font_metrics_get_descent(metrics))};
+    pango_font_metrics_unref(metrics);
+    pango_font_description_free(sized);
+    return cells.emplace(px, cell).first->second;
+}
+
+}  // namespace
+
+PangoMeasure::PangoMeasure(cairo_t* cr, const PangoFontDescription* font)
+    : layout_(pango_cairo_create_layout(cr)), font_(pango_font_description_copy(font)) {}
+
+PangoMeasure::~PangoMeasure() {
+    pango_font_description_free(font_);
+    g_object_unref(layout_);
+}
+
+PangoLayout* PangoMeasure::LayoutAt(int px) {
+    if (px != px_) {
+        px_ = px;
+        pango_font_description_set_absolute_size(font_, px * PANGO_SCALE);
+        pango_layout_set_font_description(layout_, font_);
+    }
+    return layout_;
+}
+
+// Lines a cell apart; a cell without leading above its glyphs gets a pixel.
+LineMetrics PangoMeasure::Metrics(int px) {
+    const Cell cell = CellAt(font_, px);
+    return {cell.height, cell.height, cell.height > px ? 0 : 1};
+}
+
+int PangoMeasure::Width(std::u16string_view line, int px) { return Measure(LayoutAt(px), Utf8(line)).width; }
+
+int PangoMeasure::Ascent(int px) { return CellAt(font_, px).ascent; }
+
+void PaintKey(cairo_t* cr, int width, int height, Colour face, bool sunken, const CaptionFit& fit,
+              PangoMeasure& measure) {
     cairo_save(cr);
     cairo_rectangle(cr, 0, 0, width, height);
     cairo_clip(cr);
@@ -128,55 +164,18 @@ void PaintKey(cairo_t* cr, int width, int height, Colour face, bool sunken, std:
     }
 
     // The caption goes on the face, inside the edge, and is clipped to it.
-    const int faceLeft = 2, faceTop = 2, faceWidth = width - 4, faceHeight = height - 4;
-    cairo_rectangle(cr, faceLeft, faceTop, faceWidth, faceHeight);
+    const int faceLeft = kKeyEdge, faceTop = kKeyEdge, faceWidth = width - 2 * kKeyEdge;
+    cairo_rectangle(cr, faceLeft, faceTop, faceWidth, height - 2 * kKeyEdge);
     cairo_clip(cr);
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    pango_layout_set_font_description(layout, font);
-
-    // Lines split at the line feed; a one-line caption too wide for the face
-    // (the four-character ones such as "快照需求") is broken in the middle.
-    const std::u16string shown = WithoutPrefixes(caption);
-    const std::u16string_view view(shown);
-    std::vector<std::string> lines;
-    if (const std::size_t lf = shown.find(u'\n'); lf != std::u16string::npos) {
-        lines = {Utf8(view.substr(0, lf)), Utf8(view.substr(lf + 1))};
-    } else if (shown.size() > 1 && Measure(layout, Utf8(shown)).width > faceWidth) {
-        const std::size_t half = (shown.size() + 1) / 2;
-        lines = {Utf8(view.substr(0, half)), Utf8(view.substr(half))};
-    } else {
-        lines = {Utf8(shown)};
-    }
-    const int count = static_cast<int>(lines.size());
-
-    // The lines take a text cell each and a pixel clear of the edge below the
-    // last one; where two do not fit the face, they are set in the largest
-    // smaller size that fits, as the Windows build sets them.
-    PangoFontDescription* smaller = pango_font_description_copy(font);
-    int cell = 0, clear = 0, ascent = 0;
-    for (int px = em; px >= std::max(6, em / 2); --px) {
-        pango_font_description_set_absolute_size(smaller, px * PANGO_SCALE);
-        pango_layout_set_font_description(layout, smaller);
-        // A text cell as Windows measures it: the font's ascent and descent, each rounded.
-        PangoFontMetrics* metrics = pango_context_get_metrics(UnhintedContext(), smaller, nullptr);
-        ascent = PANGO_PIXELS(pango_font_metrics_get_ascent(metrics));
-        cell = ascent + PANGO_PIXELS(pango_font_metrics_get_descent(metrics));
-        pango_font_metrics_unref(metrics);
-        clear = cell > px ? 0 : 1;  // a cell without leading above its glyphs gets a pixel
-        bool fits = count == 1 || clear + count * cell + 1 <= faceHeight;
-        for (const std::string& line : lines) fits = fits && (count == 1 || Measure(layout, line).width <= faceWidth);
-        if (fits) break;
-    }
-    const int top = faceTop + (faceHeight - (clear + count * cell + 1)) / 2 + clear;
+    PangoLayout* layout = measure.LayoutAt(fit.px);
+    const int ascent = measure.Ascent(fit.px);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    for (int i = 0; i < count; ++i) {
-        const PangoRectangle r = Measure(layout, lines[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < fit.count; ++i) {
+        const PangoRectangle r = Measure(layout, Utf8(fit.lines[static_cast<std::size_t>(i)]));
         const int baseline = PANGO_PIXELS(pango_layout_get_baseline(layout));
-        cairo_move_to(cr, faceLeft + (faceWidth - r.width) / 2 - r.x, top + i * cell + ascent - baseline);
+        cairo_move_to(cr, faceLeft + (faceWidth - r.width) / 2 - r.x, faceTop + fit.top + i * fit.pitch + ascent - baseline);
         pango_cairo_show_layout(cr, layout);
     }
-    pango_font_description_free(smaller);
-    g_object_unref(layout);
     cairo_restore(cr);
 }
 

@@ -1,113 +1,62 @@
 // Painting of the owner-drawn key buttons: the face shows the key's colour.
-#include <algorithm>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "platform/win32/instrument.h"
 #include "platform/win32/keyboard_window.h"
 
 namespace vimbrel {
 
-namespace {
+// The keys' font as caption fitting measures it, in the DC a key is drawn in.
+class GdiMeasure final : public CaptionMeasure {
+public:
+    GdiMeasure(HDC dc, KeyboardWindow& window) : dc_(dc), window_(window) {}
 
-std::wstring WindowText(HWND hwnd) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
+    // Lines a text cell and the font's external leading apart; above, the
+    // internal leading keeps the glyphs off the edge, or where a font has
+    // none, a pixel does.
+    LineMetrics Metrics(int px) override {
+        SelectedObject selected(dc_, window_.FontOfSize(px));
+        TEXTMETRICW tm{};
+        GetTextMetricsW(dc_, &tm);
+        return {tm.tmHeight, tm.tmHeight + tm.tmExternalLeading, tm.tmInternalLeading > 0 ? 0 : 1};
+    }
 
-int LineWidth(HDC dc, const std::wstring& line) {
-    RECT measured{0, 0, 0, 0};
-    DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &measured, DT_SINGLELINE | DT_CALCRECT);
-    return measured.right - measured.left;
-}
+    int Width(std::u16string_view line, int px) override {
+        SelectedObject selected(dc_, window_.FontOfSize(px));
+        RECT measured{0, 0, 0, 0};
+        DrawTextW(dc_, reinterpret_cast<const wchar_t*>(line.data()), static_cast<int>(line.size()), &measured,
+                  DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
+        return measured.right - measured.left;
+    }
 
-// A one-line caption too wide for its face is broken in the middle, as the
-// design captions of four characters ("快照需求") are meant to be.
-std::vector<std::wstring> CaptionLines(HDC dc, const std::wstring& caption, int faceWidth) {
-    const std::size_t lf = caption.find(L'\n');
-    if (lf != std::wstring::npos) return {caption.substr(0, lf), caption.substr(lf + 1)};
-    if (caption.size() > 1 && LineWidth(dc, caption) > faceWidth)
-        return {caption.substr(0, (caption.size() + 1) / 2), caption.substr((caption.size() + 1) / 2)};
-    return {caption};
-}
+private:
+    HDC dc_;
+    KeyboardWindow& window_;
+};
 
-}  // namespace
-
-namespace {
-// The room a caption's lines take: a text cell (ascent and descent) each, the
-// font's external leading between them, and a pixel clear of the edge below the
-// last descent; above, the internal leading keeps the glyphs off the edge, or
-// where a font has none, another pixel does.
-int TopClearance(const TEXTMETRICW& tm) { return tm.tmInternalLeading > 0 ? 0 : 1; }
-int BlockHeight(const TEXTMETRICW& tm, int count) {
-    return TopClearance(tm) + count * tm.tmHeight + (count - 1) * tm.tmExternalLeading + 1;
-}
-}  // namespace
-
-// The keys' font at a pixel height, or nullptr when it cannot be made.
+// The keys' font at a pixel height; the keys' own where a smaller one cannot be made.
 HFONT KeyboardWindow::FontOfSize(int px) {
     if (px == fontHeight_) return static_cast<HFONT>(font_.get());
     for (const auto& [size, font] : captionFonts_)
         if (size == px) return static_cast<HFONT>(font.get());
     captionFonts_.emplace_back(px, MakeFont(px));
-    return static_cast<HFONT>(captionFonts_.back().second.get());
+    HFONT made = static_cast<HFONT>(captionFonts_.back().second.get());
+    return made ? made : static_cast<HFONT>(font_.get());
 }
 
-// Where two lines, or a line's width, do not fit the face in the keys' font,
-// the lines are set in the largest smaller size that fits. The largest size
-// whose lines fit a face's height is found once for each height: most keys
-// share one, and measuring every size at every paint slows the first one.
-HFONT KeyboardWindow::CaptionFont(HDC dc, const std::vector<std::wstring>& lines, const RECT& face) {
-    const int width = face.right - face.left;
-    const int height = face.bottom - face.top;
-    const int count = static_cast<int>(lines.size());
-    const int smallest = std::max(6, fontHeight_ / 2);
-    int px = -1;
-    for (const HeightFit& fit : heightFits_)
-        if (fit.height == height && fit.lines == count) px = fit.px;
-    if (px < 0) {
-        for (px = fontHeight_; px > smallest; --px) {
-            HFONT font = FontOfSize(px);
-            if (!font) break;
-            SelectedObject selected(dc, font);
-            TEXTMETRICW tm{};
-            GetTextMetricsW(dc, &tm);
-            if (BlockHeight(tm, count) <= height) break;
-        }
-        heightFits_.push_back({height, count, px});
-    }
-    HFONT font = FontOfSize(px);
-    for (; font && px >= smallest; font = FontOfSize(--px)) {
-        SelectedObject selected(dc, font);
-        bool fits = true;
-        for (const std::wstring& line : lines) fits = fits && LineWidth(dc, line) <= width;
-        if (fits || px == smallest) break;
-    }
-    return font ? font : static_cast<HFONT>(font_.get());
-}
-
-// The lines are centred on the face, inside the raised edge, and drawn clipped
-// to it. No DT_NOPREFIX, so "&&" shows one "&".
-void KeyboardWindow::DrawCaption(HDC dc, const RECT& face, const std::wstring& caption) {
-    std::vector<std::wstring> lines;
-    {
-        SelectedObject selected(dc, font_.get());
-        lines = CaptionLines(dc, caption, face.right - face.left);
-    }
-    HFONT font = lines.size() > 1 ? CaptionFont(dc, lines, face) : static_cast<HFONT>(font_.get());
-    SelectedObject selected(dc, font);
-    TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
-    const int count = static_cast<int>(lines.size());
-    const int pitch = tm.tmHeight + tm.tmExternalLeading;
-    const int top = face.top + ((face.bottom - face.top) - BlockHeight(tm, count)) / 2 + TopClearance(tm);
+// The lines as fitted to the face, centred on it and clipped to it. The core
+// has already made "&&" one "&": no prefix processing here.
+void KeyboardWindow::DrawCaption(HDC dc, const RECT& face, const CaptionFit& fit) {
+    SelectedObject selected(dc, FontOfSize(fit.px));
     const int saved = SaveDC(dc);
     IntersectClipRect(dc, face.left, face.top, face.right, face.bottom);
-    for (int i = 0; i < count; ++i) {
-        const std::wstring& line = lines[static_cast<std::size_t>(i)];
-        RECT rc{face.left, top + i * pitch, face.right, top + i * pitch + tm.tmHeight};
-        DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &rc, DT_CENTER | DT_TOP | DT_SINGLELINE);
+    for (int i = 0; i < fit.count; ++i) {
+        const std::u16string& line = fit.lines[static_cast<std::size_t>(i)];
+        const int top = face.top + fit.top + i * fit.pitch;
+        RECT rc{face.left, top, face.right, top + fit.lineHeight};
+        DrawTextW(dc, reinterpret_cast<const wchar_t*>(line.data()), static_cast<int>(line.size()), &rc,
+                  DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
     }
     RestoreDC(dc, saved);
 }
@@ -137,11 +86,14 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     if (!buffered) dc = item.hDC;
     const RECT whole = buffered ? RECT{0, 0, width, height} : item.rcItem;
     RECT rc = whole;
-    FillRect(dc, &rc, brushes_.For(keyColours_[row]));
+    FillRect(dc, &rc, brushes_.For(keyboard_.States().Key(static_cast<std::size_t>(row)).colour));
     DrawEdge(dc, &rc, edge, BF_RECT | BF_ADJUST);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
-    DrawCaption(dc, rc, WindowText(item.hwndItem));  // rc: the face, inside the edge
+    // rc: the face, inside the edge
+    GdiMeasure measure(dc, *this);
+    const CaptionBox box{rc.right - rc.left, rc.bottom - rc.top, fontHeight_};
+    DrawCaption(dc, rc, keyboard_.States().Fit(static_cast<std::size_t>(row), box, measure));
     if (buffered) BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, dc, 0, 0, SRCCOPY);
     return TRUE;
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "assets/finger_hot_spots.h"
 #include "assets/resource_ids.h"
 #include "layout/accessible_names.h"
 #include "layout/twips.h"
@@ -26,8 +27,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"ScreenKeyboard";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr Twips kDesignClientLeft = 3675;
-constexpr Twips kDesignClientTop = 4485;
 
 const wchar_t* Wide(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 std::wstring WideString(std::u16string_view s) { return std::wstring(Wide(s), s.size()); }
@@ -54,30 +53,9 @@ RECT OuterRect(int clientLeft, int clientTop, int clientWidth, int clientHeight,
     return rc;
 }
 
-// The centre of the red pixels of a pointer image of size x size pixels: the
-// finger tip that strikes. A scaled image may have blended the tip's edges.
-POINT RedTip(HBITMAP colour, int size) {
-    POINT tip{size / 2, size / 4};
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = size;
-    bi.bmiHeader.biHeight = -size;  // top-down rows
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    std::vector<RGBQUAD> px(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
-    const int rows = GetDIBits(WindowDc(nullptr).get(), colour, 0, static_cast<UINT>(size), px.data(), &bi,
-                               DIB_RGB_COLORS);
-    if (rows != size) return tip;
-    int sx = 0, sy = 0, n = 0;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const RGBQUAD q = px[static_cast<std::size_t>(y * size + x)];
-            if (q.rgbRed >= 224 && q.rgbGreen <= 32 && q.rgbBlue <= 32) sx += x, sy += y, ++n;
-        }
-    if (n > 0) tip = {sx / n, sy / n};
-    return tip;
-}
+// A hot spot of a pointer image drawn at kPointerImageSize pixels, on the
+// image scaled to `size`: the middle of the pixel it names, scaled.
+int ScaleHotSpot(int at, int size) { return (2 * at + 1) * size / (2 * kPointerImageSize); }
 
 // The keys are worked by the pointer alone. A key message reaching a key button
 // would make the button click itself: the keyboard's own Space, landing on the
@@ -103,10 +81,7 @@ LRESULT CALLBACK KeyButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-KeyboardWindow::KeyboardWindow(HINSTANCE instance) : instance_(instance) {
-    for (std::size_t row = 0; row < kKeys.size(); ++row) keyColours_[row] = StartColour(kKeys[row].key.control);
-    for (std::size_t i = 0; i < kLabels.size(); ++i) labelColours_[i] = kLabels[i].textColour;
-}
+KeyboardWindow::KeyboardWindow(HINSTANCE instance) : instance_(instance) {}
 
 KeyboardWindow::~KeyboardWindow() {
     tooltip_.reset();
@@ -178,7 +153,6 @@ void KeyboardWindow::CreateFont() {
     fontHeight_ = MulDiv(9, dpi_, 72);
     font_ = MakeFont(fontHeight_);
     captionFonts_.clear();
-    heightFits_.clear();
 }
 
 UniqueGdiObject KeyboardWindow::MakeFont(int pixelHeight) const {
@@ -209,7 +183,8 @@ void KeyboardWindow::CreateControls() {
         HWND child;
         if (e.key >= 0) {
             const KeyDef& k = kKeys[e.key];
-            child = CreateWindowExW(0, L"BUTTON", WideString(k.caption).c_str(),
+            // The window text is what automation reads; the face is drawn from the core's caption.
+            child = CreateWindowExW(0, L"BUTTON", WideString(keyboard_.States().Key(e.key).caption).c_str(),
                                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW | BS_NOTIFY, 0, 0, 0, 0, hwnd_,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(KeyControlId(k.key))), instance_,
                                     nullptr);
@@ -242,14 +217,16 @@ void KeyboardWindow::CreateControls() {
 
 long KeyboardWindow::ExtraState(HWND control) const {
     if (const int row = RowOf(control); row >= 0)
-        return KeyHeld(kKeys[row].key.control, keyColours_[row]) ? STATE_SYSTEM_PRESSED : 0L;
-    if (const int i = LabelIndex(control); i >= 0) return LightLit(labelColours_[i]) ? STATE_SYSTEM_CHECKED : 0L;
+        return KeyHeld(kKeys[row].key.control, keyboard_.States().Key(row).colour) ? STATE_SYSTEM_PRESSED : 0L;
+    if (const int i = LabelIndex(control); i >= 0 && kLabels[i].isLight)
+        return LightLit(keyboard_.States().LightColour(kLabels[i].light)) ? STATE_SYSTEM_CHECKED : 0L;
     return 0;
 }
 
 std::u16string_view KeyboardWindow::Value(HWND control) const {
     const int i = LabelIndex(control);
-    return i >= 0 && kLabels[i].isLight ? LightValue(LightLit(labelColours_[i])) : std::u16string_view{};
+    return i >= 0 && kLabels[i].isLight ? LightValue(LightLit(keyboard_.States().LightColour(kLabels[i].light)))
+                                        : std::u16string_view{};
 }
 
 int KeyboardWindow::LabelIndex(HWND control) const {
@@ -305,7 +282,8 @@ void KeyboardWindow::CreateTooltips() {
 }
 
 // The pointer images are icons without a hot spot. The hot spot goes on the
-// red tip of the marked finger, the point that strikes the key. Each is made
+// red tip of the marked finger, the point that strikes the key, as the
+// generator of the images wrote it down. Each is made
 // the first time a key of its finger is pointed at, at the size the system
 // gives pointers at the window's DPI.
 HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
@@ -319,9 +297,8 @@ HCURSOR KeyboardWindow::FingerCursor(Finger finger) {
     ICONINFO info{};
     if (GetIconInfo(icon, &info)) {
         info.fIcon = FALSE;
-        const POINT tip = RedTip(info.hbmColor, size);
-        info.xHotspot = static_cast<DWORD>(tip.x);
-        info.yHotspot = static_cast<DWORD>(tip.y);
+        info.xHotspot = static_cast<DWORD>(ScaleHotSpot(kFingerHotSpots[i].x, size));
+        info.yHotspot = static_cast<DWORD>(ScaleHotSpot(kFingerHotSpots[i].y, size));
         ownedCursors_[i].reset(CreateIconIndirect(&info));
         if (ownedCursors_[i]) fingerCursors_[i] = ownedCursors_[i].get();
         if (info.hbmColor) DeleteObject(info.hbmColor);
@@ -361,12 +338,6 @@ int KeyboardWindow::RowOf(HWND control) const {
     if (!control || GetParent(control) != hwnd_) return -1;
     const int id = GetDlgCtrlID(control);
     return IsKeyControlId(id) ? KeyRow(KeyFromControlId(id)) : -1;
-}
-
-HWND KeyboardWindow::LabelWindow(Light light) const {
-    for (std::size_t i = 0; i < kLabels.size(); ++i)
-        if (kLabels[i].isLight && kLabels[i].light == light) return labelWindows_[i];
-    return nullptr;
 }
 
 LRESULT CALLBACK KeyboardWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -439,8 +410,8 @@ LRESULT KeyboardWindow::OnCommand(int id, int code, HWND control) {
 }
 
 LRESULT KeyboardWindow::OnCtlColorStatic(HDC dc, HWND label) {
-    const auto it = std::find(labelWindows_.begin(), labelWindows_.end(), label);
-    const Colour text = it == labelWindows_.end() ? kWhite : labelColours_[it - labelWindows_.begin()];
+    const int i = LabelIndex(label);
+    const Colour text = i < 0 ? kWhite : keyboard_.States().LabelColour(kLabels[i]);
     SetTextColor(dc, text);
     SetBkColor(dc, kSilver);
     return reinterpret_cast<LRESULT>(brushes_.For(kSilver));

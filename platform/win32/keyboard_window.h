@@ -19,6 +19,8 @@
 namespace vimbrel {
 
 class KeyboardWindow final : public Platform, private AccessibleSource {
+    friend class GdiMeasure;
+
 public:
     explicit KeyboardWindow(HINSTANCE instance);
     ~KeyboardWindow() override;
@@ -37,12 +39,9 @@ public:
     // Platform (platform/win32/win32_platform.cpp).
     void KeyDown(std::uint8_t vk) override;
     void KeyUp(std::uint8_t vk) override;
-    void SetCaption(KeyRef key, std::u16string_view text) override;
-    Colour BackColour(KeyRef key) const override;
-    void SetBackColour(KeyRef key, Colour colour) override;
+    void RedrawKey(KeyRef key, KeyChange what) override;
+    void RedrawLight(Light light) override;
     void Focus(KeyRef key) override;
-    Colour LightColour(Light light) const override;
-    void SetLightColour(Light light, Colour colour) override;
     void Show() override;
     void StayOnTop() override;
     void NeverActivate() override;
@@ -70,9 +69,8 @@ private:
     void CreateTooltips();
     void CreateFont();
     UniqueGdiObject MakeFont(int pixelHeight) const;
-    HFONT CaptionFont(HDC dc, const std::vector<std::wstring>& lines, const RECT& face);
     HFONT FontOfSize(int px);
-    void DrawCaption(HDC dc, const RECT& face, const std::wstring& caption);
+    void DrawCaption(HDC dc, const RECT& face, const CaptionFit& fit);
     void LayOut();
     HCURSOR FingerCursor(Finger finger);
     int PointerSize() const;
@@ -80,7 +78,6 @@ private:
     void NoteModifier(std::uint8_t vk, bool down);
     int RowOf(KeyRef key) const;  // row in kKeys, or -1
     int RowOf(HWND control) const;
-    HWND LabelWindow(Light light) const;
     int LabelIndex(HWND control) const;  // row in kLabels, or -1
     // AccessibleSource: a held key is pressed, a lit light checked and "亮".
     long ExtraState(HWND control) const override;
@@ -93,20 +90,13 @@ private:
     int dpi_ = 96;
     ScreenKeyboard keyboard_{*this};
     std::array<HWND, kKeys.size()> keyWindows_{};
-    std::array<Colour, kKeys.size()> keyColours_{};
     std::array<HWND, kLabels.size()> labelWindows_{};
-    std::array<Colour, kLabels.size()> labelColours_{};
     BrushCache brushes_;
     OffscreenBuffer faceBuffer_;
     UniqueGdiObject font_;
     int fontHeight_ = 0;  // pixels, of font_
     // Smaller fonts for two-line captions that do not fit the face in font_, by pixel height.
     std::vector<std::pair<int, UniqueGdiObject>> captionFonts_;
-    // The largest of those sizes whose lines fit a face's height, by height and line count.
-    struct HeightFit {
-        int height, lines, px;
-    };
-    std::vector<HeightFit> heightFits_;
     UniqueMenu menu_;
     std::array<HCURSOR, kFingerCount> fingerCursors_{};
     std::array<UniqueIcon, kFingerCount> ownedCursors_;

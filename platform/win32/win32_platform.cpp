@@ -92,27 +92,17 @@ void KeyboardWindow::RepressDroppedModifiers(std::uint8_t sending) {
     }
 }
 
-void KeyboardWindow::SetCaption(KeyRef key, std::u16string_view text) {
+// The key is painted with the next paint of the window, not at once: once,
+// however many captions and colours a click changes.
+void KeyboardWindow::RedrawKey(KeyRef key, KeyChange what) {
     const int row = RowOf(key);
     if (row < 0) return;
-    // The keys' subclass stores the text and invalidates the key rather than
-    // letting the button paint at once: the key is painted once, with the next
-    // paint of the window, however many captions a click rewrites.
-    SetWindowTextW(keyWindows_[row], WideString(text).c_str());
-}
-
-Colour KeyboardWindow::BackColour(KeyRef key) const {
-    const int row = RowOf(key);
-    return row >= 0 ? keyColours_[row] : kWhite;
-}
-
-void KeyboardWindow::SetBackColour(KeyRef key, Colour colour) {
-    const int row = RowOf(key);
-    if (row < 0 || keyColours_[row] == colour) return;
-    const bool wasHeld = KeyHeld(key.control, keyColours_[row]);
-    keyColours_[row] = colour;
-    InvalidateRect(keyWindows_[row], nullptr, FALSE);
-    if (KeyHeld(key.control, colour) != wasHeld) AccessibleStateChanged(keyWindows_[row]);
+    HWND window = keyWindows_[row];
+    // The window text is what automation reads as the caption; the keys'
+    // subclass stores it and invalidates the key instead of painting it.
+    if (what.caption) SetWindowTextW(window, WideString(keyboard_.States().Key(row).caption).c_str());
+    if (what.colour) InvalidateRect(window, nullptr, FALSE);
+    if (what.on) AccessibleStateChanged(window);
 }
 
 void KeyboardWindow::Focus(KeyRef key) {
@@ -120,23 +110,12 @@ void KeyboardWindow::Focus(KeyRef key) {
     if (row >= 0) SetFocus(keyWindows_[row]);
 }
 
-Colour KeyboardWindow::LightColour(Light light) const {
-    for (std::size_t i = 0; i < kLabels.size(); ++i)
-        if (kLabels[i].isLight && kLabels[i].light == light) return labelColours_[i];
-    return kReleasedBlue;
-}
-
-void KeyboardWindow::SetLightColour(Light light, Colour colour) {
-    for (std::size_t i = 0; i < kLabels.size(); ++i) {
-        if (!kLabels[i].isLight || kLabels[i].light != light) continue;
-        const bool wasLit = LightLit(labelColours_[i]);
-        labelColours_[i] = colour;
-        InvalidateRect(labelWindows_[i], nullptr, TRUE);
-        if (LightLit(colour) != wasLit) {
-            AccessibleStateChanged(labelWindows_[i]);
-            AccessibleValueChanged(labelWindows_[i]);
-        }
-    }
+// A light's colour changes only between lit and dark.
+void KeyboardWindow::RedrawLight(Light light) {
+    HWND window = labelWindows_[LightRow(light)];
+    InvalidateRect(window, nullptr, TRUE);
+    AccessibleStateChanged(window);
+    AccessibleValueChanged(window);
 }
 
 // Shown without painting at once: the first paint comes with the start-up

@@ -15,6 +15,9 @@ kind" per case, the timeout in seconds: CTest registers one test per line
 (CMakeLists.txt beside). The smoke run is the short check of the 64-bit build
 where the full suite runs the 32-bit one, in a Wine session of its own.
 
+VIMBREL_VERSION and VIMBREL_VERSION_TEXT give the product's version and the
+text it shows of it; CTest sets them from CMakeLists.txt.
+
 The soak's sequence comes from a seed, printed at the start: VIMBREL_SOAK_SEED
 replays a run, VIMBREL_SOAK_SECONDS sets how long the clicking lasts.
 """
@@ -29,7 +32,7 @@ import native_cases as native  # noqa: E402
 import session as sessionlib  # noqa: E402
 import package_cases as package  # noqa: E402
 import wine_cases as wine  # noqa: E402
-from harness import CaseFailure, Desktop  # noqa: E402
+from harness import VERSION, VERSION_TEXT, CaseFailure, Desktop  # noqa: E402
 
 DEFAULT_TIMEOUT = 150
 NATIVE_TIMEOUT = 120
@@ -120,6 +123,8 @@ def main(argv):
     wine_cases = [n for n in names if not is_native(n)]
     if not names or unknown or (wine_cases and not args.state):
         parser.error("need known cases, and --state for the Wine session (unknown: %s)" % unknown)
+    if not VERSION or not VERSION_TEXT:
+        parser.error("VIMBREL_VERSION and VIMBREL_VERSION_TEXT are not set: CTest sets them from CMakeLists.txt")
     os.makedirs(args.out_dir, exist_ok=True)
     desktop = Desktop(args.state if wine_cases else None, args.out_dir, args.predict)
     failed = []

@@ -18,8 +18,13 @@ import session as sessionlib  # noqa: E402
 
 SOURCE_DIR = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 
+# The product's version as CMakeLists.txt gives it; CTest passes it to every case.
+VERSION = os.environ.get("VIMBREL_VERSION", "")
+VERSION_TEXT = os.environ.get("VIMBREL_VERSION_TEXT", "")
+
 KEYBOARD_CLASS = "ScreenKeyboard"
-KEYBOARD_TITLE = "VimbrelV9.9.9"
+KEYBOARD_TITLE = "Vimbrel" + VERSION_TEXT
+EDITION_TEXT = "Vimbrel\n版本：%s\n2013年11月12日13时14分15秒" % VERSION_TEXT
 TARGET_CLASS = "VimbrelTarget"
 
 WS_EX_TOPMOST = 0x00000008

@@ -19,10 +19,10 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import session as sessionlib  # noqa: E402
-from harness import check, icon_pointer_problem, log_lines, read_icon, read_pointer  # noqa: E402
+from harness import (EDITION_TEXT, KEYBOARD_TITLE as TITLE, check, icon_pointer_problem, log_lines,  # noqa: E402
+                     read_icon, read_pointer)
 
 SOURCE_DIR = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-TITLE = "VimbrelV9.9.9"
 WAIT = 5.0
 
 def wait_for(what, probe, timeout=WAIT):
@@ -636,7 +636,7 @@ def case_menu(desktop):
         wait_for("the message 版本信息 with the focus", lambda: (lambda w: w if w and n.focus() == w else None)(
             n.find_window("版本信息")))
         texts = [o[1] for o in screen_reader_view(n) if o[0] == "label"]
-        check("Vimbrel\n版本：V9.9.9\n2013年11月12日13时14分15秒" in texts, "the message reads %r" % texts)
+        check(EDITION_TEXT in texts, "the message reads %r" % texts)
         n.run("xdotool", "key", "Return")
         wait_for("the message to close", lambda: n.find_window("版本信息") is None)
         wait_for("the focus back on the target", lambda: n.focus() == n.target_window)

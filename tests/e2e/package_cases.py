@@ -11,10 +11,8 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import session as sessionlib  # noqa: E402
-from harness import check, icon_pointer_problem, read_icon, read_pointer  # noqa: E402
+from harness import VERSION, check, icon_pointer_problem, read_icon, read_pointer  # noqa: E402
 from native_cases import SOURCE_DIR, Native, brief, wait_for  # noqa: E402
-
-VERSION = "9.9.0.9"
 
 
 def run(*argv, cwd=None):

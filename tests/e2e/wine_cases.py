@@ -13,7 +13,7 @@ import subprocess
 import sys
 import time
 
-from harness import (HIGHLIGHT, KEY_WAIT, KEYBOARD_CLASS, KEYBOARD_TITLE, LIGHT_IDS,
+from harness import (EDITION_TEXT, HIGHLIGHT, KEY_WAIT, KEYBOARD_CLASS, KEYBOARD_TITLE, LIGHT_IDS,
                      PAINT_WAIT, RELEASED_BLUE, TARGET_CLASS, WHITE, WS_EX_NOACTIVATE,
                      WS_EX_TOPMOST, CaseFailure, Child, Rect, Run, Window, check, client_twips,
                      control_id, event_problems, events_text, face_points, flag_problems, from_hex,
@@ -553,7 +553,6 @@ def case_smoke(desktop):
 
 MENU_ITEMS = ("关于软件", "版本信息", "编程语言", "最新版本")
 EDITION_TITLE = "版本信息"
-EDITION_TEXT = "Vimbrel\n版本：V9.9.9\n2013年11月12日13时14分15秒"
 MENU_CLASS = "#32768"
 DIALOG_CLASS = "#32770"
 

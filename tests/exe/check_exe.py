@@ -3,7 +3,10 @@
 and that it is a static Windows GUI program of at most 128 KiB for the machine
 its build names (win32: x86, win64: x86-64).
 
-    check_exe.py EXE ASSETS_DIR win32|win64
+    check_exe.py EXE ASSETS_DIR win32|win64 VERSION VERSION_STRING
+
+VERSION is the project's version, VERSION_STRING the form the version block's
+strings take; CTest passes both from CMakeLists.txt.
 """
 import os
 import re
@@ -38,7 +41,7 @@ def resource_bytes(pe, entry):
 MACHINES = {"win32": 0x14C, "win64": 0x8664}
 
 
-def main(exe, assets, build):
+def main(exe, assets, build, version, version_string):
     size = os.path.getsize(exe)
     check(size <= 128 * 1024, f"exe is {size} bytes, more than 128 KiB")
     pe = pefile.PE(exe)
@@ -47,10 +50,13 @@ def main(exe, assets, build):
     imports = {e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT}
     check(imports <= SYSTEM_DLLS, f"imports non-system DLLs: {sorted(imports - SYSTEM_DLLS)}")
 
-    # Fixed part of the version block: 9.9.0.9, Windows (VOS__WINDOWS32 on either build), application.
+    # Fixed part of the version block: the project's version, Windows (VOS__WINDOWS32 on
+    # either build), application.
+    major, minor, patch, tweak = (int(part) for part in version.split("."))
+    numbers = (major << 16 | minor, patch << 16 | tweak)
     ff = pe.VS_FIXEDFILEINFO[0]
-    check((ff.FileVersionMS, ff.FileVersionLS) == (0x00090009, 0x00000009), "file version is not 9.9.0.9")
-    check((ff.ProductVersionMS, ff.ProductVersionLS) == (0x00090009, 0x00000009), "product version is not 9.9.0.9")
+    check((ff.FileVersionMS, ff.FileVersionLS) == numbers, f"file version is not {version}")
+    check((ff.ProductVersionMS, ff.ProductVersionLS) == numbers, f"product version is not {version}")
     check(ff.FileOS == 4, f"FileOS is {ff.FileOS}, not VOS__WINDOWS32")
     check(ff.FileType == 1, f"FileType is {ff.FileType}, not VFT_APP")
 
@@ -70,7 +76,7 @@ def main(exe, assets, build):
                        "InternalName", "OriginalFilename"], f"string keys in the wrong order: {keys}")
         values = {k.decode(): v.decode() for k, v in table.entries.items()}
         for key, expected in (("LegalTrademarks", "Vimbrel"), ("ProductName", "Vimbrel"),
-                              ("FileVersion", "9.09.0009"), ("ProductVersion", "9.09.0009")):
+                              ("FileVersion", version_string), ("ProductVersion", version_string)):
             check(values.get(key) == expected, f"{key} is {values.get(key)!r}, expected {expected!r}")
         check(values.get("OriginalFilename") == values.get("InternalName", "") + ".exe",
               "OriginalFilename is not the internal name followed by .exe")
@@ -91,6 +97,7 @@ def main(exe, assets, build):
     check(len(manifests) == 1 and manifests[0].id == 1, "no application manifest with id 1")
     if manifests:
         text = resource_bytes(pe, manifests[0]).decode("utf-8")
+        check(f'version="{version}"' in text, f"manifest does not name version {version}")
         check("PerMonitorV2" in text and "true/pm" in text, "manifest does not declare per-monitor DPI awareness")
         check("8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a" in text, "manifest does not list Windows 10")
         # Plain system buttons: the common controls library is loaded only for the tooltips, on first use.
@@ -103,4 +110,4 @@ def main(exe, assets, build):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3]))
+    sys.exit(main(*sys.argv[1:6]))
