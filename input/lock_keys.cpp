@@ -1,6 +1,7 @@
 // Caps Lock, Num Lock and Scroll Lock. The button's colour is the lock's state
-// (released blue: off, anything else: on) and the light mirrors it; the
-// system's own lock state is never read.
+// (released blue: off, anything else: on) and the light mirrors it. Where the
+// front end reports the system's lock state (SystemLocks), that is the state
+// shown, and a click only sends the stroke.
 #include "input/key_events.h"
 #include "window/controls.h"
 #include "window/screen_keyboard.h"
@@ -11,10 +12,14 @@ namespace vimbrel {
 // the stroke after it; the captions follow the stroke.
 bool ScreenKeyboard::SwitchLock(Control button, Light light) {
     const bool on = states_.BackColour({button}) == kReleasedBlue;
+    SetLock(button, light, on);
+    return on;
+}
+
+void ScreenKeyboard::SetLock(Control button, Light light, bool on) {
     const Colour colour = on ? kHighlight : kReleasedBlue;
     SetBackColour({button}, colour);
     SetLightColour(light, colour);
-    return on;
 }
 
 bool ScreenKeyboard::ShiftHeld() const {
@@ -22,28 +27,66 @@ bool ScreenKeyboard::ShiftHeld() const {
            states_.BackColour({Control::换档, 161}) == kHighlight;
 }
 
-void ScreenKeyboard::大写锁_Click() {
-    const bool on = SwitchLock(Control::大写锁, Light::大写灯);
-    KeyStroke(platform_, VirtualKeyOf({Control::大写锁}));
-    // Shift inverts what Caps Lock does to the letters.
+// Shift inverts what Caps Lock does to the letters.
+void ScreenKeyboard::CapsLockCaptions(bool on) {
     if (on != ShiftHeld())
         大写字母();
     else
         小写字母();
 }
 
-void ScreenKeyboard::数字锁_Click() {
-    const bool on = SwitchLock(Control::数字锁, Light::数字灯);
-    KeyStroke(platform_, VirtualKeyOf({Control::数字锁}));
+void ScreenKeyboard::NumLockCaptions(bool on) {
     if (on && !ShiftHeld())
         数字小键盘();
     else
         光标小键盘();
 }
 
+void ScreenKeyboard::大写锁_Click() {
+    if (systemLocks_) {
+        KeyStroke(platform_, VirtualKeyOf({Control::大写锁}));
+        return;
+    }
+    const bool on = SwitchLock(Control::大写锁, Light::大写灯);
+    KeyStroke(platform_, VirtualKeyOf({Control::大写锁}));
+    CapsLockCaptions(on);
+}
+
+void ScreenKeyboard::数字锁_Click() {
+    if (systemLocks_) {
+        KeyStroke(platform_, VirtualKeyOf({Control::数字锁}));
+        return;
+    }
+    const bool on = SwitchLock(Control::数字锁, Light::数字灯);
+    KeyStroke(platform_, VirtualKeyOf({Control::数字锁}));
+    NumLockCaptions(on);
+}
+
 void ScreenKeyboard::卷轴锁_Click() {
+    if (systemLocks_) {
+        KeyStroke(platform_, VirtualKeyOf({Control::卷轴锁}));
+        return;
+    }
     SwitchLock(Control::卷轴锁, Light::卷轴灯);
     KeyStroke(platform_, VirtualKeyOf({Control::卷轴锁}));
+}
+
+void ScreenKeyboard::SystemLocks(bool capsLock, bool numLock, bool scrollLock) {
+    systemLocks_ = true;
+    const auto on = [this](Control button) { return states_.BackColour({button}) != kReleasedBlue; };
+    if (on(Control::大写锁) != capsLock) {
+        SetLock(Control::大写锁, Light::大写灯, capsLock);
+        CapsLockCaptions(capsLock);
+    }
+    if (on(Control::数字锁) != numLock) {
+        SetLock(Control::数字锁, Light::数字灯, numLock);
+        NumLockCaptions(numLock);
+    }
+    if (on(Control::卷轴锁) != scrollLock) SetLock(Control::卷轴锁, Light::卷轴灯, scrollLock);
+}
+
+void ScreenKeyboard::PhysicalKey(KeyRef key, bool down) {
+    if (const KeyChange change = states_.SetHeld(key, down)) platform_.RedrawKey(key, change);
 }
 
 }  // namespace vimbrel

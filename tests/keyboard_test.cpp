@@ -249,6 +249,42 @@ TEST_F(KeyboardTest, TwoLockClicksReturnButtonLightAndCaptionsToWhereTheyWere) {
     }
 }
 
+// The system's lock state, where the front end reports it: shown as a click would
+// show it, without a key sent; a click then only sends its stroke, and what is
+// shown changes when the system says so.
+TEST_F(KeyboardTest, SystemLocksAreShownAndClicksOnlySendTheirStroke) {
+    keyboard.SystemLocks(true, false, false);  // Caps Lock on, Num Lock off, as X may start
+    EXPECT_THAT(platform.keys, IsEmpty());
+    EXPECT_EQ(Lit(Light::大写灯), kHighlight);
+    EXPECT_EQ(Lit(Light::数字灯), kReleasedBlue);
+    EXPECT_EQ(Letters(), 'A');
+    EXPECT_EQ(Keypad(), 'c');
+    const auto before = Everything();
+    keyboard.Click({Control::数字锁});
+    EXPECT_THAT(platform.keys, ElementsAre(Down(144), Up(144)));
+    EXPECT_EQ(Everything(), before);
+    keyboard.SystemLocks(true, true, false);
+    EXPECT_EQ(Back({Control::数字锁}), kHighlight);
+    EXPECT_EQ(Keypad(), '9');
+    EXPECT_THAT(platform.keys, ElementsAre(Down(144), Up(144)));
+}
+
+// A key held on the physical keyboard rings, and only that changes: a latched
+// Shift held physically stays latched after it is let go.
+TEST_F(KeyboardTest, PhysicalKeyRingsWithoutChangingAnythingElse) {
+    keyboard.Click(kLeftShift);
+    const auto latched = Everything();
+    platform.redrawnKeys.clear();
+    keyboard.PhysicalKey(kLeftShift, true);
+    keyboard.PhysicalKey(kLeftShift, true);  // auto-repeat: one steady ring
+    EXPECT_TRUE(keyboard.States().Key(static_cast<std::size_t>(KeyRow(kLeftShift))).held);
+    keyboard.PhysicalKey(kLeftShift, false);
+    EXPECT_THAT(platform.redrawnKeys, ElementsAre(std::pair{kLeftShift, KeyChange{.held = true}},
+                                                  std::pair{kLeftShift, KeyChange{.held = true}}));
+    EXPECT_EQ(Everything(), latched);
+    EXPECT_THAT(platform.keys, ElementsAre(Down(160)));
+}
+
 TEST_F(KeyboardTest, ScrollLockTouchesNoCaption) {
     const auto captions = Captions();
     keyboard.Click({Control::卷轴锁});

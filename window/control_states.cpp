@@ -41,6 +41,15 @@ KeyChange ControlStates::SetCaption(KeyRef key, std::u16string_view text) {
     return {.caption = true};
 }
 
+KeyChange ControlStates::SetHeld(KeyRef key, bool held) {
+    const int row = KeyRow(key);
+    if (row < 0) return {};
+    bool& now = keys_[static_cast<std::size_t>(row)].held;
+    if (now == held) return {};
+    now = held;
+    return {.held = true};
+}
+
 bool ControlStates::SetLightColour(Light light, Colour colour) {
     Colour& now = lights_[static_cast<std::size_t>(light)];
     if (now == colour) return false;

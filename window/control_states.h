@@ -20,6 +20,7 @@ namespace vimbrel {
 struct KeyState {
     Colour colour;
     std::u16string caption;  // as written, "&&" for one "&"
+    bool held = false;       // down on the physical keyboard: a ring inside the edge
     friend bool operator==(const KeyState&, const KeyState&) = default;
 };
 
@@ -29,7 +30,8 @@ struct KeyChange {
     bool colour = false;
     bool caption = false;
     bool on = false;
-    explicit operator bool() const { return colour || caption || on; }
+    bool held = false;
+    explicit operator bool() const { return colour || caption || on || held; }
     friend bool operator==(const KeyChange&, const KeyChange&) = default;
 };
 
@@ -51,6 +53,7 @@ public:
     // Each says what it changed; writing what a row already holds changes nothing.
     KeyChange SetBackColour(KeyRef key, Colour colour);
     KeyChange SetCaption(KeyRef key, std::u16string_view text);
+    KeyChange SetHeld(KeyRef key, bool held);
     bool SetLightColour(Light light, Colour colour);
 
     // How a key's caption is set on a face of this size: decided at the first

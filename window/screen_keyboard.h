@@ -29,6 +29,17 @@ public:
     void Form_MouseDown(int button);
     void Form_Unload();
 
+    // Where the system keeps the lock state itself (a desktop with a physical
+    // keyboard), the keyboard shows the system's: the front end calls this at
+    // start and after every change, whoever made it. The keyboard then shows
+    // each lock that changed exactly as a click on it would, without sending a
+    // key, and a click on a lock key only sends its stroke: the system's change
+    // comes back through here.
+    void SystemLocks(bool capsLock, bool numLock, bool scrollLock);
+    // A key of the physical keyboard went down or up: its key shows a ring
+    // while it is down, nothing else changes.
+    void PhysicalKey(KeyRef key, bool down);
+
     // Routing of control events to the handlers of each control.
     void Click(KeyRef key);
     void GotFocus(KeyRef key);
@@ -84,11 +95,15 @@ private:
     void SetLightColour(Light light, Colour colour);
     void ApplyCaptions(Control control, std::span<const CaptionRow> set);
     bool SwitchLock(Control button, Light light);  // flips button and light; returns on
+    void SetLock(Control button, Light light, bool on);
+    void CapsLockCaptions(bool on);
+    void NumLockCaptions(bool on);
     bool ShiftHeld() const;                        // either Shift button lit
     void LatchClick(KeyRef key);  // the shared press/release latch of the modifiers
 
     Platform& platform_;
     ControlStates states_;
+    bool systemLocks_ = false;  // the lock state shown is the system's (SystemLocks)
 };
 
 }  // namespace vimbrel
