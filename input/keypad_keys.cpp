@@ -6,8 +6,10 @@
 namespace vimbrel {
 
 // Num Lock as the keypad sees it: the Num Lock button lit. Shift is not consulted.
+// Where the lock state is the system's, so is Num Lock's effect on the keypad:
+// the key always sends its own code.
 void ScreenKeyboard::小键盘_Click(int index) {
-    if (states_.BackColour({Control::数字锁}) == kHighlight)
+    if (systemLocks_ || states_.BackColour({Control::数字锁}) == kHighlight)
         KeyStroke(platform_, index);
     else
         小键盘光标(index);

@@ -11,6 +11,7 @@
 
 #include "assets/finger_hot_spots.h"
 #include "layout/accessible_names.h"
+#include "layout/physical_keys.h"
 #include "platform/gtk/accessible.h"
 #include "platform/gtk/embedded_icons.h"
 #include "platform/gtk/painter.h"
@@ -21,10 +22,7 @@ namespace vimbrel {
 
 namespace {
 
-GdkFilterReturn HearKeyboardEvents(GdkXEvent* event, GdkEvent*, gpointer keys) {
-    static_cast<XKeys*>(keys)->Hear(*static_cast<XEvent*>(event));
-    return GDK_FILTER_CONTINUE;
-}
+
 
 // The buttons are drawn here, not by the theme: no padding, border or
 // minimum size of the theme's may change their places and sizes, and none of
@@ -94,7 +92,8 @@ Display* XDisplay() { return gdk_x11_get_default_xdisplay(); }
 GtkKeyboard::GtkKeyboard() : keys_(XDisplay()) {}
 
 GtkKeyboard::~GtkKeyboard() {
-    gdk_window_remove_filter(nullptr, HearKeyboardEvents, &keys_);
+    Unload();
+    gdk_window_remove_filter(nullptr, HearKeyboardEvents, this);
     if (menu_) gtk_widget_destroy(menu_);
     if (window_) gtk_widget_destroy(window_);
     for (GdkCursor* c : fingerCursors_)
@@ -152,10 +151,31 @@ void GtkKeyboard::Create() {
                      }),
                      nullptr);
     // X's keyboard events keep the key map and group the keys are looked up in current.
-    gdk_window_add_filter(nullptr, HearKeyboardEvents, &keys_);
+    gdk_window_add_filter(nullptr, HearKeyboardEvents, this);
 
     CreateControls();
     keyboard_.Form_Load();
+    // The lock state is the X server's, and so is every change to it, whoever
+    // makes it; keys held on the physical keyboard show on their keys.
+    const LockState locks = keys_.Locks();
+    keyboard_.SystemLocks(locks.capsLock, locks.numLock, locks.scrollLock);
+    keys_.WatchPhysicalKeys(gdk_x11_get_default_root_xwindow());
+}
+
+// Every event of the display passes here: X's keyboard notifications keep the
+// key map, the group and the locks current, and raw key events show the
+// physical keyboard.
+GdkFilterReturn GtkKeyboard::HearKeyboardEvents(GdkXEvent* xevent, GdkEvent*, gpointer data) {
+    auto* self = static_cast<GtkKeyboard*>(data);
+    const XEvent& event = *static_cast<XEvent*>(xevent);
+    if (self->keys_.Hear(event)) {
+        const LockState locks = self->keys_.Locks();
+        self->keyboard_.SystemLocks(locks.capsLock, locks.numLock, locks.scrollLock);
+    } else if (const std::optional<RawKey> raw = self->keys_.PhysicalKey(event)) {
+        // An X keycode is the input event code plus 8.
+        if (const std::optional<KeyRef> key = KeyAtEvdev(raw->keycode - 8)) self->keyboard_.PhysicalKey(*key, raw->down);
+    }
+    return GDK_FILTER_CONTINUE;
 }
 
 void GtkKeyboard::CreateControls() {
@@ -220,7 +240,8 @@ gboolean GtkKeyboard::OnKeyDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
     PangoMeasure measure(cr, self.font_);
     const ControlStates& states = self.keyboard_.States();
     const CaptionFit& fit = states.Fit(row, {width - 2 * kKeyEdge, height - 2 * kKeyEdge, self.em_}, measure);
-    PaintKey(cr, width, height, states.Key(row).colour, sunken, fit, measure);
+    const int ring = states.Key(row).held ? std::max(1, TwipsToPixels(kHeldRingTwips, self.dpi_)) : 0;
+    PaintKey(cr, width, height, states.Key(row).colour, sunken, fit, measure, ring);
     return TRUE;
 }
 

@@ -68,6 +68,7 @@ private:
     static gboolean OnWindowMotion(GtkWidget* widget, GdkEventMotion* event, GtkKeyboard* self);
     static gboolean OnWindowState(GtkWidget* widget, GdkEventWindowState* event, GtkKeyboard* self);
     static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, GtkKeyboard* self);
+    static GdkFilterReturn HearKeyboardEvents(GdkXEvent* xevent, GdkEvent* event, gpointer self);
 
     void CreateControls();
     void MoveFocusTo(int row);

@@ -150,7 +150,7 @@ int PangoMeasure::Width(std::u16string_view line, int px) { return Measure(Layou
 int PangoMeasure::Ascent(int px) { return CellAt(font_, px).ascent; }
 
 void PaintKey(cairo_t* cr, int width, int height, Colour face, bool sunken, const CaptionFit& fit,
-              PangoMeasure& measure) {
+              PangoMeasure& measure, int ring) {
     cairo_save(cr);
     cairo_rectangle(cr, 0, 0, width, height);
     cairo_clip(cr);
@@ -176,6 +176,7 @@ void PaintKey(cairo_t* cr, int width, int height, Colour face, bool sunken, cons
         cairo_move_to(cr, faceLeft + (faceWidth - r.width) / 2 - r.x, faceTop + fit.top + i * fit.pitch + ascent - baseline);
         pango_cairo_show_layout(cr, layout);
     }
+    for (int i = 0; i < ring; ++i) Ring(cr, kKeyEdge + i, width, height, kHeldRing, kHeldRing);
     cairo_restore(cr);
 }
 

@@ -42,8 +42,9 @@ inline constexpr int kKeyEdge = 2;
 
 // A key button: its face filled in its colour, a raised edge (sunken while it
 // is pressed) and the caption's lines as fitted to the face.
+// ring: the width of the held ring inside the edge, 0 for none.
 void PaintKey(cairo_t* cr, int width, int height, Colour face, bool sunken, const CaptionFit& fit,
-              PangoMeasure& measure);
+              PangoMeasure& measure, int ring = 0);
 
 // A light or the text under it: the text centred at the top, in its colour, on
 // the window's background.

@@ -1,12 +1,14 @@
 // XTest injection. Each keysym is looked up at the first level of the current
 // XKB group, so that the key types its US symbol whatever modifiers the
-// layout would need to reach it elsewhere. A keysym the layout lacks there
-// (a Latin letter under a Russian layout, a keypad digit, which sits on the
-// Num Lock level) is bound to a keycode the layout leaves empty; the keycode
-// is emptied again on the way out.
+// layout would need to reach it elsewhere; a keypad digit is its keypad key,
+// on whose Num Lock level it sits. A keysym the layout lacks (a Latin letter
+// under a Russian layout) is bound to a keycode the layout leaves empty; the
+// keycode is emptied again on the way out.
 #include "platform/gtk/x_keys.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <gdk/gdkx.h>
 
@@ -63,6 +65,15 @@ KeySym FirstLevelSym(XkbDescPtr map, int code, int group) {
     return XkbKeySymEntry(map, code, 0, g);
 }
 
+bool HasSym(XkbDescPtr map, int code, int group, KeySym keysym) {
+    const int groups = XkbKeyNumGroups(map, code);
+    if (groups == 0) return false;
+    const int g = group < groups ? group : group % groups;
+    for (int level = 0; level < XkbKeyGroupWidth(map, code, g); ++level)
+        if (XkbKeySymEntry(map, code, level, g) == keysym) return true;
+    return false;
+}
+
 bool CodeIsEmpty(XkbDescPtr map, int code) {
     const int n = XkbKeyNumSyms(map, code);
     for (int i = 0; i < n; ++i)
@@ -80,10 +91,12 @@ XKeys::XKeys(Display* display) : display_(display), record_(RecordAtom(display))
     minor = XkbMinorVersion;
     if (XkbQueryExtension(display_, &opcode, &event, &error, &major, &minor)) {
         xkbEvent_ = event;
-        constexpr unsigned long kMapEvents = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
+        constexpr unsigned long kMapEvents = XkbMapNotifyMask | XkbNewKeyboardNotifyMask | XkbIndicatorStateNotifyMask;
         XkbSelectEvents(display_, XkbUseCoreKbd, kMapEvents, kMapEvents);
         XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
     }
+    const char* names[] = {"Caps Lock", "Num Lock", "Scroll Lock"};
+    for (std::size_t i = 0; i < lockIndicators_.size(); ++i) lockIndicators_[i] = XInternAtom(display_, names[i], False);
     g_keys = this;
 }
 
@@ -103,8 +116,8 @@ void XKeys::KeymapChanged() {
 // leave the map as it was, and reading the whole map again costs a click two
 // round trips. The group is taken from the state notifications rather than
 // asked for at every key.
-void XKeys::Hear(const XEvent& event) {
-    if (xkbEvent_ < 0 || event.type != xkbEvent_) return;
+bool XKeys::Hear(const XEvent& event) {
+    if (xkbEvent_ < 0 || event.type != xkbEvent_) return false;
     switch (reinterpret_cast<const XkbEvent&>(event).any.xkb_type) {
     case XkbStateNotify:
         group_ = reinterpret_cast<const XkbEvent&>(event).state.group;
@@ -114,11 +127,70 @@ void XKeys::Hear(const XEvent& event) {
         KeymapChanged();
         group_ = -1;
         break;
+    case XkbIndicatorStateNotify:
+        return true;
     }
+    return false;
+}
+
+LockState XKeys::Locks() const {
+    std::array<Bool, 3> on{};
+    for (std::size_t i = 0; i < on.size(); ++i)
+        if (!XkbGetNamedIndicator(display_, lockIndicators_[i], nullptr, &on[i], nullptr, nullptr)) on[i] = False;
+    return {on[0] != False, on[1] != False, on[2] != False};
+}
+
+bool XKeys::WatchPhysicalKeys(Window root) {
+    int event = 0, error = 0;
+    if (!XQueryExtension(display_, "XInputExtension", &xiOpcode_, &event, &error)) {
+        xiOpcode_ = -1;
+        return false;
+    }
+    // GTK has already announced the version it speaks (X refuses a lower one
+    // later): ask for the same, or learn that X has no XInput 2.
+    int major = 2, minor = 3;
+    Status version = BadRequest;
+    {
+        ErrorTrap trap;
+        version = XIQueryVersion(display_, &major, &minor);
+    }
+    if (version != Success || major < 2) {
+        xiOpcode_ = -1;
+        return false;
+    }
+    // The master devices only: each key comes once, whichever keyboard it came from.
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XISetMask(bits, XI_RawKeyRelease);
+    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+    XISelectEvents(display_, root, &mask, 1);
+    return true;
+}
+
+std::optional<RawKey> XKeys::PhysicalKey(const XEvent& event) {
+    if (xiOpcode_ < 0 || event.type != GenericEvent || event.xcookie.extension != xiOpcode_) return std::nullopt;
+    const int type = event.xcookie.evtype;
+    if ((type != XI_RawKeyPress && type != XI_RawKeyRelease) || !event.xcookie.data) return std::nullopt;
+    const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+    const bool down = type == XI_RawKeyPress;
+    if (IsEcho(raw->detail, down)) return std::nullopt;
+    return RawKey{raw->detail, down};
+}
+
+// Our own events come back in the order sent; one that has not come back within
+// a second never will (another client's grab, a server that dropped it).
+bool XKeys::IsEcho(int keycode, bool down) {
+    const auto now = std::chrono::steady_clock::now();
+    while (!echoes_.empty() && now - echoes_.front().at > std::chrono::seconds(1)) echoes_.pop_front();
+    if (echoes_.empty() || echoes_.front().keycode != keycode || echoes_.front().down != down) return false;
+    echoes_.pop_front();
+    return true;
 }
 
 void XKeys::Fake(KeyCode code, bool down) {
-    if (haveXTest_ && code) XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
+    if (!haveXTest_ || !code) return;
+    XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
+    if (xiOpcode_ >= 0) echoes_.push_back({code, down, std::chrono::steady_clock::now()});
 }
 
 bool XKeys::CodeIsDown(KeyCode code) const { return std::find(down_.begin(), down_.end(), code) != down_.end(); }
@@ -133,6 +205,12 @@ KeyCode XKeys::CodeFor(KeySym keysym) {
     }
     for (int code = map_->min_key_code; code <= map_->max_key_code; ++code)
         if (FirstLevelSym(map_, code, group_) == keysym) return static_cast<KeyCode>(code);
+    // A keypad digit sits on its key's Num Lock level: that key, and X applies
+    // its own Num Lock, as it does to the physical key.
+    if (IsKeypadKey(keysym)) {
+        for (int code = map_->min_key_code; code <= map_->max_key_code; ++code)
+            if (HasSym(map_, code, group_, keysym)) return static_cast<KeyCode>(code);
+    }
     return BindSpareCode(keysym);
 }
 

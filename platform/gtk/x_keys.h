@@ -5,10 +5,27 @@
 #include <X11/Xlib.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <vector>
 
 namespace vimbrel {
+
+// Caps Lock, Num Lock and Scroll Lock as the X server's indicators show them.
+struct LockState {
+    bool capsLock = false;
+    bool numLock = false;
+    bool scrollLock = false;
+    friend bool operator==(const LockState&, const LockState&) = default;
+};
+
+// A key of the physical keyboard, as X's input extension reports it.
+struct RawKey {
+    int keycode;
+    bool down;
+};
 
 class XKeys {
 public:
@@ -25,8 +42,16 @@ public:
     // The display's key map changed (a new layout, or one of our own bindings).
     void KeymapChanged();
     // Keeps the key map and the keyboard group up to date from X's keyboard
-    // events; every event of the display passes through here.
-    void Hear(const XEvent& event);
+    // events; every event of the display passes through here. Returns true when
+    // the lock indicators changed.
+    bool Hear(const XEvent& event);
+    LockState Locks() const;
+    // Asks X for every key press and release of the display (XInput 2 raw
+    // events, on the root window). Returns false where X cannot tell.
+    bool WatchPhysicalKeys(Window root);
+    // A raw key event of the display that the keyboard did not send itself;
+    // nothing for any other event.
+    std::optional<RawKey> PhysicalKey(const XEvent& event);
     // Lets go of every key still down and gives the spare keycodes back.
     void ReleaseAllAndRestore();
     // The same through a fresh connection, when the keyboard's own one is gone.
@@ -47,6 +72,7 @@ private:
     void Fake(KeyCode code, bool down);
     static void Undo(Display* display, const std::array<KeyCode, 256>& down, const std::vector<Binding>& bindings);
     void Record() const;
+    bool IsEcho(int keycode, bool down);
 
     Display* display_;
     Atom record_;  // the root window's record of what is held and borrowed
@@ -57,6 +83,16 @@ private:
     std::array<KeyCode, 256> down_{};     // per virtual-key code, the keycode it went down with
     std::array<bool, 256> aroundKeys_{};  // Alt or Windows key latched: pressed around each other key
     std::vector<Binding> bindings_;       // spare keycodes given a keysym the layout lacks, oldest first
+    int xiOpcode_ = -1;                   // the input extension's, once physical keys are watched
+    std::array<Atom, 3> lockIndicators_{};  // "Caps Lock", "Num Lock", "Scroll Lock"
+    // What the keyboard itself sent, oldest first: X reports our own events as
+    // it reports everyone's, and they are told apart by this queue alone.
+    struct Sent {
+        int keycode;
+        bool down;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::deque<Sent> echoes_;
 };
 
 }  // namespace vimbrel

@@ -71,6 +71,7 @@ CASES = (
     ("native_focus_xfwm4", native.case_focus_xfwm4, NATIVE_TIMEOUT),
     ("native_modifiers", native.case_modifiers, NATIVE_TIMEOUT),
     ("native_locks_keypad", native.case_locks_keypad, NATIVE_TIMEOUT),
+    ("native_held_ring", native.case_held_ring, NATIVE_TIMEOUT),
     ("native_foreign_layout", native.case_foreign_layout, NATIVE_TIMEOUT),
     ("native_ways_out", native.case_ways_out, NATIVE_TIMEOUT),
     ("native_one_per_display", native.case_one_per_display, NATIVE_TIMEOUT),

@@ -19,8 +19,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import session as sessionlib  # noqa: E402
-from harness import (EDITION_TEXT, KEYBOARD_TITLE as TITLE, check, icon_pointer_problem, log_lines,  # noqa: E402
-                     read_icon, read_pointer)
+from harness import (EDITION_TEXT, HIGHLIGHT, KEYBOARD_TITLE as TITLE, Rect, Screenshot, check,  # noqa: E402
+                     icon_pointer_problem, log_lines, read_icon, read_pointer)
 
 SOURCE_DIR = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 WAIT = 5.0
@@ -206,6 +206,23 @@ class Native:
         check(self.run(*argv).returncode == 0, "xdotool failed")
         self.run("xdotool", "mousemove", 5, 5)
 
+    def key_rect(self, key, dpi=96):
+        left, top, width, height = LAYOUT[key]
+        x0, y0 = self.origin
+        return Rect("%d,%d,%d,%d" % (x0 + pixels(left, dpi), y0 + pixels(top, dpi),
+                                     x0 + pixels(left + width, dpi), y0 + pixels(top + height, dpi)))
+
+    def key_pixels(self, key):
+        return Screenshot(self.env).region(self.key_rect(key))
+
+    def key_colour_count(self, key, colour):
+        return Screenshot(self.env).count(self.key_rect(key), colour)
+
+    def ringed(self, key):
+        """The key shows the held ring: a frame of pure red inside its edge."""
+        rect = self.key_rect(key)
+        return self.key_colour_count(key, (255, 0, 0)) >= 2 * (rect.width + rect.height)
+
     def background(self):
         """A point of the keyboard's background: the gap between Escape and F1."""
         x0, y0 = self.origin
@@ -251,6 +268,7 @@ def case_typing(desktop):
     US keysyms, press then release; clicks on keys, the background and the lights move
     neither the X focus nor the active window (openbox)."""
     with Native(desktop, "native_typing") as n:
+        n.run("xdotool", "key", "Num_Lock")  # X's Num Lock on, as the keyboard's start picture has it
         n.start_keyboard()
         n.start_target()
         keys = sorted(EXPECTED_SYM, key=lambda k: (LAYOUT[k][1], LAYOUT[k][0]))
@@ -308,27 +326,70 @@ def case_modifiers(desktop):
         check(n.keys_down() == "none", "keys left down: %s" % n.keys_down())
 
 
+def lit_lights(n):
+    """The lights a screen reader hears as lit."""
+    return {name for role, name, checked, _ in screen_reader_view(n) if role == "check box" and checked}
+
+
 def case_locks_keypad(desktop):
-    """Caps Lock and Scroll Lock send their keysyms and X's locks follow. With X's Num Lock
-    off and the keyboard's lit, keypad 7 types 7; after one click on Num Lock it sends
-    Home, after a second one 7 again."""
+    """The locks are X's: Caps Lock and Num Lock switched on before the keyboard starts
+    light 大写灯 and 数字灯 at start; Caps Lock switched off by another client (as by
+    the physical key) darkens 大写灯 and changes A's caption. Caps Lock and Scroll Lock
+    clicks send their keysyms and X's locks follow. The keypad sends its own key and X
+    applies its Num Lock; a click on Num Lock sends Num_Lock and the light then shows
+    X's new state, once."""
     with Native(desktop, "native_locks_keypad") as n:
+        n.run("xdotool", "key", "Caps_Lock", "Num_Lock")
         n.start_keyboard()
         n.start_target()
+        check(lit_lights(n) == {"大写灯", "数字灯"}, "at start with X's Caps and Num Lock on: %s lit"
+              % lit_lights(n))
+        capitals = n.key_pixels(("SKB", 65))
+        n.run("xdotool", "key", "Caps_Lock")
+        wait_for("大写灯 to go dark after X's Caps Lock went off", lambda: lit_lights(n) == {"数字灯"})
+        check(n.key_pixels(("SKB", 65)) != capitals, "A's caption did not follow X's Caps Lock")
+        n.mark()
         caps, scroll = ("大写锁", 0), ("卷轴锁", 0)
         n.click(caps, ("SKB", 65), caps, ("SKB", 65), scroll, scroll)
-        check(brief(n.key_events(12)) == "+Caps_Lock/0x0 -Caps_Lock/0x2 +A/0x2 -A/0x2 +Caps_Lock/0x2 "
-                                          "-Caps_Lock/0x2 +a/0x0 -a/0x0 +Scroll_Lock/0x0 -Scroll_Lock/0x0 "
-                                          "+Scroll_Lock/0x0 -Scroll_Lock/0x0",
+        check(brief(n.key_events(12)) == "+Caps_Lock/0x10 -Caps_Lock/0x12 +A/0x12 -A/0x12 +Caps_Lock/0x12 "
+                                          "-Caps_Lock/0x12 +a/0x10 -a/0x10 +Scroll_Lock/0x10 -Scroll_Lock/0x10 "
+                                          "+Scroll_Lock/0x10 -Scroll_Lock/0x10",
               "Caps Lock, A, Caps Lock, A, Scroll Lock twice: %s" % brief(n.key_events(12)))
         n.mark()
         seven, numlock = ("小键盘", 103), ("数字锁", 0)
-        n.click(seven, numlock, seven, numlock, seven)
-        events = n.key_events(10)
-        check(brief(events) == "+KP_7/0x0 -KP_7/0x0 +Num_Lock/0x0 -Num_Lock/0x10 +Home/0x10 -Home/0x10 "
-                               "+Num_Lock/0x10 -Num_Lock/0x10 +KP_7/0x0 -KP_7/0x0",
-              "keypad 7, Num Lock, keypad 7, Num Lock, keypad 7: %s" % brief(events))
-        check(events[0]["text"] == "37" and events[-2]["text"] == "37", "keypad 7 did not type 7")
+        n.click(seven, numlock, seven)
+        events = n.key_events(6)
+        check(brief(events) == "+KP_7/0x10 -KP_7/0x10 +Num_Lock/0x10 -Num_Lock/0x10 +KP_Home/0x0 -KP_Home/0x0",
+              "keypad 7, Num Lock, keypad 7: %s" % brief(events))
+        check(events[0]["text"] == "37", "keypad 7 did not type 7")
+        time.sleep(0.3)
+        check(lit_lights(n) == set(), "after Num Lock went off: %s lit" % lit_lights(n))
+
+
+def case_held_ring(desktop):
+    """A key held on the physical keyboard shows a red ring inside its edge until it is
+    let go; keypad Enter rings 小回车. The keyboard's own keys never ring, not even a
+    latched Shift; a latched Shift held physically rings on its highlight face and is
+    still latched after it is let go."""
+    with Native(desktop, "native_held_ring") as n:
+        n.start_keyboard()
+        n.start_target()
+        a, enter, shift = ("SKB", 65), ("小回车", 0), ("换档", 160)
+        n.run("xdotool", "keydown", "a", "keydown", "KP_Enter")
+        wait_for("a ring on A and on 小回车", lambda: n.ringed(a) and n.ringed(enter))
+        n.run("xdotool", "keyup", "a", "keyup", "KP_Enter")
+        wait_for("the rings to go", lambda: not n.ringed(a) and not n.ringed(enter))
+        n.click(a, shift)
+        time.sleep(0.3)
+        check(not n.ringed(a) and not n.ringed(shift), "a click or a latch of the keyboard's own rang")
+        # The same key, held on a keyboard of its own: the XTest device that the
+        # keyboard holds Shift down on takes no second press of it.
+        n.helper("physical", "Shift_L", "down")
+        wait_for("a ring on the latched Shift", lambda: n.ringed(shift))
+        check(n.key_colour_count(shift, HIGHLIGHT) > 0, "the latched Shift lost its highlight face")
+        n.helper("physical", "Shift_L", "up")
+        wait_for("the ring on Shift to go", lambda: not n.ringed(shift))
+        check(n.key_colour_count(shift, HIGHLIGHT) > 0, "Shift is no longer latched after the physical one")
 
 
 def case_foreign_layout(desktop):
@@ -500,6 +561,7 @@ def case_geometry(desktop):
     rectangle, the window at the bottom centre; at Xft.dpi 120 all scales with the
     same rounding, and under GDK_SCALE=2 the device pixels double."""
     with Native(desktop, "native_geometry") as n:
+        n.run("xdotool", "key", "Num_Lock")  # X's Num Lock on, as the keyboard's start picture has it
         problems = []
         for dpi, scale in ((96, 1), (120, 1), (96, 2)):
             n.run(n.x_target, "resources", "Xft.dpi:\t%d\n" % dpi)
@@ -562,9 +624,10 @@ def case_accessibility(desktop):
             return keys + lights
 
         problems = []
-        for clicks, held, lit in (((), {("数字锁", 0)}, {"数字灯"}),
+        # X starts with every lock off, and the keyboard shows X's locks.
+        for clicks, held, lit in (((), set(), set()),
                                   ((("换档", 161), ("大写锁", 0), ("数字锁", 0)),
-                                   {("换档", 161), ("大写锁", 0)}, {"大写灯"})):
+                                   {("换档", 161), ("大写锁", 0), ("数字锁", 0)}, {"大写灯", "数字灯"})):
             n.click(*clicks)
             time.sleep(0.3)
             seen = Counter((role, name, checked) for role, name, checked, _ in screen_reader_view(n)
@@ -655,6 +718,7 @@ def case_menu(desktop):
 def case_xterm(desktop):
     """A real client: clicks type an exact line into `cat` in xterm, then Ctrl+D ends it."""
     with Native(desktop, "native_xterm") as n:
+        n.run("xdotool", "key", "Num_Lock")  # X's Num Lock on, as the keyboard's start picture has it
         n.start_keyboard()
         out = os.path.join(n.dir, "typed.txt")
         xterm = n.spawn(["xterm", "-e", "sh", "-c", "cat > %s" % out], "xterm")

@@ -6,9 +6,16 @@
 //   x_target keysyms CODE    the keysyms of a keycode in the core map, or "none"
 //   x_target close WINDOW    asks a window to close, as its close button does
 //   x_target resources TEXT  replaces the display's X resources (Xft.dpi, ...)
+//   x_target physical KEYSYM down|up
+//                            the key pressed or let go on a keyboard of its own, as a
+//                            physical one is: not the XTest device that xdotool and
+//                            the keyboard under test share
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +122,41 @@ int Resources(Display* display, const char* text) {
     return 0;
 }
 
+// The XTest keyboard of a master device of our own (X lets no XTest device
+// move to another master): its keys reach the display as a second keyboard's.
+constexpr char kPhysicalMaster[] = "vimbrel physical";
+constexpr char kPhysicalKeyboard[] = "vimbrel physical XTEST keyboard";
+
+int DeviceId(Display* display, const char* name) {
+    int count = 0, id = -1;
+    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    for (int i = 0; i < count && id < 0; ++i)
+        if (std::strcmp(devices[i].name, name) == 0) id = devices[i].deviceid;
+    XIFreeDeviceInfo(devices);
+    return id;
+}
+
+int Physical(Display* display, const char* name, bool down) {
+    int opcode = 0, event = 0, error = 0, major = 2, minor = 2;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error) ||
+        XIQueryVersion(display, &major, &minor) != Success)
+        return 2;
+    int keyboard = DeviceId(display, kPhysicalKeyboard);
+    if (keyboard < 0) {
+        XIAddMasterInfo add{XIAddMaster, const_cast<char*>(kPhysicalMaster), True, True};
+        XIChangeHierarchy(display, reinterpret_cast<XIAnyHierarchyChangeInfo*>(&add), 1);
+        XSync(display, False);
+        keyboard = DeviceId(display, kPhysicalKeyboard);
+    }
+    const KeyCode code = XKeysymToKeycode(display, XStringToKeysym(name));
+    XDevice* device = keyboard < 0 || !code ? nullptr : XOpenDevice(display, static_cast<XID>(keyboard));
+    if (!device) return 1;
+    XTestFakeDeviceKeyEvent(display, device, code, down ? True : False, nullptr, 0, CurrentTime);
+    XSync(display, False);
+    XCloseDevice(display, device);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,6 +168,8 @@ int main(int argc, char** argv) {
     if (mode == "keysyms" && argc == 3) return Keysyms(display, std::atoi(argv[2]));
     if (mode == "close" && argc == 3) return Close(display, std::strtoul(argv[2], nullptr, 0));
     if (mode == "resources" && argc == 3) return Resources(display, argv[2]);
-    std::fputs("usage: x_target record LOG | keys | keysyms CODE | close WINDOW | resources TEXT\n", stderr);
+    if (mode == "physical" && argc == 4) return Physical(display, argv[2], std::strcmp(argv[3], "down") == 0);
+    std::fputs("usage: x_target record LOG | keys | keysyms CODE | close WINDOW | resources TEXT | "
+               "physical KEYSYM down|up\n", stderr);
     return 2;
 }
