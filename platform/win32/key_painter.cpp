@@ -1,7 +1,9 @@
 // Painting of the owner-drawn key buttons: the face shows the key's colour.
+#include <algorithm>
 #include <string>
 #include <string_view>
 
+#include "layout/twips.h"
 #include "platform/win32/instrument.h"
 #include "platform/win32/keyboard_window.h"
 
@@ -93,7 +95,18 @@ LRESULT KeyboardWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
     // rc: the face, inside the edge
     GdiMeasure measure(dc, *this);
     const CaptionBox box{rc.right - rc.left, rc.bottom - rc.top, fontHeight_};
+    const KeyState& state = keyboard_.States().Key(static_cast<std::size_t>(row));
     DrawCaption(dc, rc, keyboard_.States().Fit(static_cast<std::size_t>(row), box, measure));
+    if (state.held) {
+        // The held ring, inside the edge; the face and caption stay as they are.
+        const int ring = std::max(1, TwipsToPixels(kHeldRingTwips, dpi_));
+        HBRUSH red = brushes_.For(kHeldRing);
+        const RECT sides[] = {{rc.left, rc.top, rc.right, rc.top + ring},
+                              {rc.left, rc.bottom - ring, rc.right, rc.bottom},
+                              {rc.left, rc.top, rc.left + ring, rc.bottom},
+                              {rc.right - ring, rc.top, rc.right, rc.bottom}};
+        for (const RECT& side : sides) FillRect(dc, &side, red);
+    }
     if (buffered) BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, dc, 0, 0, SRCCOPY);
     return TRUE;
 }

@@ -131,6 +131,11 @@ bool KeyboardWindow::Create() {
     SetMenuDefaultItem(popup, kDefaultMenuItem + 1, FALSE);
     menu_.reset(bar);  // never attached to the window: the root stays hidden
 
+    // Every key of every keyboard, whichever application has the focus: a key
+    // held on the physical keyboard shows on the keyboard.
+    const RAWINPUTDEVICE keyboards{0x01, 0x06, RIDEV_INPUTSINK, hwnd_};
+    RegisterRawInputDevices(&keyboards, 1, sizeof keyboards);
+
     keyboard_.Form_Load();
     return true;
 }
@@ -359,6 +364,9 @@ LRESULT KeyboardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     // Clicks must never activate the keyboard: the application being typed into keeps the focus.
     case WM_MOUSEACTIVATE:   return MA_NOACTIVATE;
     case WM_PAINT:           return OnPaint();
+    case WM_INPUT:
+        OnRawInput(reinterpret_cast<HRAWINPUT>(lp));
+        break;  // the system frees the input
     case WM_MOUSEMOVE:       keyboard_.Form_MouseMove(); return 0;
     case WM_LBUTTONDOWN:     keyboard_.Form_MouseDown(1); return 0;
     case WM_RBUTTONDOWN:     keyboard_.Form_MouseDown(2); return 0;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <array>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -76,6 +77,8 @@ private:
     int PointerSize() const;
     void RepressDroppedModifiers(std::uint8_t sending);
     void NoteModifier(std::uint8_t vk, bool down);
+    void SendKey(std::uint8_t vk, bool down);  // keybd_event, remembered as our own
+    LRESULT OnRawInput(HRAWINPUT input);
     int RowOf(KeyRef key) const;  // row in kKeys, or -1
     int RowOf(HWND control) const;
     int LabelIndex(HWND control) const;  // row in kLabels, or -1
@@ -104,6 +107,14 @@ private:
     HCURSOR moveCursor_ = nullptr;
     bool unloaded_ = false;
     bool keepPlace_ = false;  // painting after a DPI change, at the place the system chose
+    // Our own key events, oldest first, to tell them from the physical keyboard's
+    // in raw input: (key code as raw input gives it, down, tick sent).
+    struct Sent {
+        USHORT vk;
+        bool down;
+        ULONGLONG at;
+    };
+    std::deque<Sent> echoes_;
 
     // What the keyboard itself did to each modifier group (Shift, Ctrl, Alt,
     // each Windows key): which hands it holds down, whether its last event for

@@ -1,9 +1,11 @@
 // The keyboard window as the core's platform: each operation in a few lines
 // with the Windows entry point the behaviour depends on.
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "layout/accessible_names.h"
+#include "layout/physical_keys.h"
 #include "layout/twips.h"
 #include "platform/win32/accessible.h"
 #include "platform/win32/keyboard_window.h"
@@ -51,13 +53,50 @@ LRESULT CALLBACK MenuMouseHook(int code, WPARAM wp, LPARAM lp) {
 // keybd_event, not SendInput: scan code 0, no extended-key flag, extra information 0.
 void KeyboardWindow::KeyDown(std::uint8_t vk) {
     RepressDroppedModifiers(vk);
-    keybd_event(vk, 0, 0, 0);
+    SendKey(vk, true);
     NoteModifier(vk, true);
 }
 
 void KeyboardWindow::KeyUp(std::uint8_t vk) {
-    keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
+    SendKey(vk, false);
     NoteModifier(vk, false);
+}
+
+// Raw input reports a left- or right-hand modifier under its generic code.
+USHORT RawCode(std::uint8_t vk) {
+    switch (vk) {
+    case VK_LSHIFT: case VK_RSHIFT: return VK_SHIFT;
+    case VK_LCONTROL: case VK_RCONTROL: return VK_CONTROL;
+    case VK_LMENU: case VK_RMENU: return VK_MENU;
+    default: return vk;
+    }
+}
+
+void KeyboardWindow::SendKey(std::uint8_t vk, bool down) {
+    keybd_event(vk, 0, down ? 0 : KEYEVENTF_KEYUP, 0);
+    echoes_.push_back({RawCode(vk), down, GetTickCount64()});
+}
+
+// A key of any keyboard, in any application (RIDEV_INPUTSINK): the physical
+// keyboard's are shown on the key at their place; our own come back in the
+// order sent and are dropped, as is one that has not come back within a second.
+LRESULT KeyboardWindow::OnRawInput(HRAWINPUT input) {
+    RAWINPUT raw{};
+    UINT size = sizeof raw;
+    if (GetRawInputData(input, RID_INPUT, &raw, &size, sizeof(RAWINPUTHEADER)) == static_cast<UINT>(-1) ||
+        raw.header.dwType != RIM_TYPEKEYBOARD)
+        return 0;
+    const RAWKEYBOARD& k = raw.data.keyboard;
+    const bool down = (k.Flags & RI_KEY_BREAK) == 0;
+    const ULONGLONG now = GetTickCount64();
+    while (!echoes_.empty() && now - echoes_.front().at > 1000) echoes_.pop_front();
+    if (!echoes_.empty() && echoes_.front().vk == k.VKey && echoes_.front().down == down) {
+        echoes_.pop_front();
+        return 0;
+    }
+    const int scan = k.MakeCode | ((k.Flags & RI_KEY_E0) ? kE0 : 0) | ((k.Flags & RI_KEY_E1) ? kE1 : 0);
+    if (const std::optional<KeyRef> key = KeyAtScan(scan)) keyboard_.PhysicalKey(*key, down);
+    return 0;
 }
 
 void KeyboardWindow::NoteModifier(std::uint8_t vk, bool down) {
@@ -87,7 +126,7 @@ void KeyboardWindow::RepressDroppedModifiers(std::uint8_t sending) {
         if (latch.releasedLast || group.hands[0] == sending || group.hands[1] == sending) continue;
         if (now - latch.pressedAt < kPressSettles || Down(group.state)) continue;
         for (int hand = 0; hand < 2; ++hand)
-            if (latch.held[hand]) keybd_event(group.hands[hand], 0, 0, 0);
+            if (latch.held[hand]) SendKey(group.hands[hand], true);
         latch.pressedAt = now;
     }
 }
@@ -101,7 +140,7 @@ void KeyboardWindow::RedrawKey(KeyRef key, KeyChange what) {
     // The window text is what automation reads as the caption; the keys'
     // subclass stores it and invalidates the key instead of painting it.
     if (what.caption) SetWindowTextW(window, WideString(keyboard_.States().Key(row).caption).c_str());
-    if (what.colour) InvalidateRect(window, nullptr, FALSE);
+    if (what.colour || what.held) InvalidateRect(window, nullptr, FALSE);
     if (what.on) AccessibleStateChanged(window);
 }
 

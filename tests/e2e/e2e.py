@@ -51,6 +51,7 @@ CASES = (
     ("ctrl_c", wine.case_ctrl_c, DEFAULT_TIMEOUT),
     ("caps_a", wine.case_caps_a, DEFAULT_TIMEOUT),
     ("shift_1", wine.case_shift_1, DEFAULT_TIMEOUT),
+    ("held_ring", wine.case_held_ring, DEFAULT_TIMEOUT),
     ("numlock_keypad", wine.case_numlock_keypad, DEFAULT_TIMEOUT),
     ("keypad_enter_menu_key", wine.case_keypad_enter_menu_key, DEFAULT_TIMEOUT),
     ("captions_readback", wine.case_captions_readback, DEFAULT_TIMEOUT),

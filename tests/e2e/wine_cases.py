@@ -253,6 +253,33 @@ def case_caps_a(desktop):
     print("Caps Lock on: A typed 'A'; off again: 'a'")
 
 
+def case_held_ring(desktop):
+    """A key held on the physical keyboard (an X key, which reaches Wine with its scan
+    code) shows a red ring inside its edge until it is let go; keypad Enter rings 小回车;
+    the keyboard's own click rings nothing."""
+    red = (255, 0, 0)
+    with Run(desktop, "held_ring") as run:
+        a, enter = run.key("SKB", ord("A")), run.key("小回车")
+
+        def ringed(key):
+            return desktop.screenshot().count(key.rect, red) >= 2 * (key.rect.width + key.rect.height)
+
+        def wait_rings(want, what):
+            deadline = time.monotonic() + KEY_WAIT
+            while (ringed(a), ringed(enter)) != want:
+                check(time.monotonic() < deadline, "%s: rings on A and 小回车 are %r" % (what, (ringed(a), ringed(enter))))
+                time.sleep(0.1)
+
+        desktop.xdotool("keydown", "a", "keydown", "KP_Enter")
+        wait_rings((True, True), "A and keypad Enter held")
+        desktop.xdotool("keyup", "a", "keyup", "KP_Enter")
+        wait_rings((False, False), "both let go")
+        run.click(a)
+        run.log.wait_events(2)
+        check(not ringed(a), "a click on A left a ring")
+    print("held A and keypad Enter rang; let go, no ring; a click rang nothing")
+
+
 def case_shift_1(desktop):
     """Latched left Shift, then 1 types "!"; once Shift is released, 1 types "1"."""
     with Run(desktop, "shift_1") as run:
