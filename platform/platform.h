@@ -11,12 +11,16 @@
 
 namespace vimbrel {
 
-// Sizes of the primary screen and of the keyboard window's outer frame, in twips.
+// Sizes of the primary screen and of the keyboard window's outer frame, in
+// twips, and where the primary screen starts on the desktop (on Windows always
+// at the origin; elsewhere the primary monitor may lie right of or below another).
 struct ScreenMetrics {
     float screenWidth;
     float screenHeight;
     float windowWidth;
     float windowHeight;
+    float screenLeft = 0;
+    float screenTop = 0;
 };
 
 struct Platform {

@@ -13,7 +13,8 @@ packages=(
     fonts-wqy-microhei                                # Chinese captions under Wine
     python3 python3-pefile                            # the test driver and resource checks
     pkg-config libgtk-3-dev libxtst-dev               # the native keyboard for X11
-    xfwm4 xfconf dbus-x11 xterm x11-xkb-utils         # its end-to-end tests: a second window manager, a real client, layouts
+    xfwm4 xfconf dbus-x11 xterm x11-xkb-utils         # its end-to-end tests: a second window manager, a real client, layouts,
+    x11-xserver-utils libxi-dev                       #   monitors (xrandr), a second keyboard (XInput)
     python3-gi python3-pyatspi at-spi2-core           # and what screen readers see
     dpkg-dev lintian desktop-file-utils appstream     # the .deb: its dependencies, checks of the package,
     libgtk-3-bin                                      #   its menu entry and metadata, and gtk-launch

@@ -107,6 +107,11 @@ TEST_F(KeyboardTest, PaintPutsTheWindowAtBottomCentreAfterReassertingTopmost) {
     EXPECT_THAT(platform.calls, ElementsAre("StayOnTop", "SetLeft", "SetTop"));
     EXPECT_FLOAT_EQ(platform.left, 14400 - 5565);
     EXPECT_FLOAT_EQ(platform.top, 16200 - 2985 - 450);
+    platform.metrics.screenLeft = 28800;  // the primary monitor right of another
+    platform.metrics.screenTop = 1200;
+    keyboard.Form_Paint();
+    EXPECT_FLOAT_EQ(platform.left, 28800 + 14400 - 5565);
+    EXPECT_FLOAT_EQ(platform.top, 1200 + 16200 - 2985 - 450);
 }
 
 TEST_F(KeyboardTest, PlacementIsNotClampedToTheScreen) {

@@ -31,8 +31,8 @@ void ScreenKeyboard::Form_Paint() {
     platform_.StayOnTop();
     const ScreenMetrics m = platform_.Metrics();
     // Single precision, each half taken before the subtraction; never clamped.
-    const float left = m.screenWidth / 2.0f - m.windowWidth / 2.0f;
-    const float top = m.screenHeight - m.windowHeight - kBottomMargin;
+    const float left = m.screenLeft + (m.screenWidth / 2.0f - m.windowWidth / 2.0f);
+    const float top = m.screenTop + (m.screenHeight - m.windowHeight - kBottomMargin);
     platform_.SetLeft(left);
     platform_.SetTop(top);
 }

@@ -473,7 +473,8 @@ ScreenMetrics GtkKeyboard::Metrics() const {
     if (monitor) gdk_monitor_get_geometry(monitor, &screen);
     const GdkRectangle frame = Frame();
     return {static_cast<float>(PixelsToTwips(screen.width, dpi_)), static_cast<float>(PixelsToTwips(screen.height, dpi_)),
-            static_cast<float>(PixelsToTwips(frame.width, dpi_)), static_cast<float>(PixelsToTwips(frame.height, dpi_))};
+            static_cast<float>(PixelsToTwips(frame.width, dpi_)), static_cast<float>(PixelsToTwips(frame.height, dpi_)),
+            static_cast<float>(PixelsToTwips(screen.x, dpi_)), static_cast<float>(PixelsToTwips(screen.y, dpi_))};
 }
 
 // With the north-west gravity GTK gives it, the window manager puts the

@@ -77,6 +77,7 @@ CASES = (
     ("native_ways_out", native.case_ways_out, NATIVE_TIMEOUT),
     ("native_one_per_display", native.case_one_per_display, NATIVE_TIMEOUT),
     ("native_geometry", native.case_geometry, NATIVE_TIMEOUT),
+    ("native_two_monitors", native.case_two_monitors, NATIVE_TIMEOUT),
     ("native_accessibility", native.case_accessibility, NATIVE_TIMEOUT),
     ("native_pointers_tooltips", native.case_pointers_tooltips, NATIVE_TIMEOUT),
     ("native_menu", native.case_menu, NATIVE_TIMEOUT),

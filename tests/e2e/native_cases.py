@@ -461,16 +461,31 @@ def _wm_state(n):
     return match.group(1) if match else None
 
 
-def bottom_centre(n, dpi=96):
-    """Where the client area belongs: the frame centred, 450 twips above the screen's bottom."""
+def bottom_centre(n, dpi=96, monitor=(0, 0, 1280, 1024)):
+    """Where the client area belongs: the frame centred on the primary monitor (x, y,
+    width, height in pixels), 450 twips above its bottom."""
     out = n.run("xwininfo", "-id", n.window).stdout
     width, height = (int(re.search(name + r": (\d+)", out).group(1)) for name in ("Width", "Height"))
     extents = re.search(r"= (\d+), (\d+), (\d+), (\d+)", n.run("xprop", "-id", n.window, "_NET_FRAME_EXTENTS").stdout)
     check(extents, "the window manager gave no frame extents")
     left, right, top, bottom = map(int, extents.groups())
     outer_w, outer_h = width + left + right, height + top + bottom
-    return (pixels(1280 * 1440 / dpi / 2 - outer_w * 1440 / dpi / 2, dpi) + left,
-            pixels(1024 * 1440 / dpi - outer_h * 1440 / dpi - 450, dpi) + top)
+    x, y, screen_w, screen_h = monitor
+    twips = 1440 / dpi
+    return (pixels(x * twips + (screen_w * twips / 2 - outer_w * twips / 2), dpi) + left,
+            pixels(y * twips + (screen_h * twips - outer_h * twips - 450), dpi) + top)
+
+
+def case_two_monitors(desktop):
+    """With the primary monitor right of another, the keyboard starts at the bottom centre
+    of the primary one."""
+    with Native(desktop, "native_two_monitors") as n:
+        n.run("xrandr", "--setmonitor", "left", "640/169x1024/271+0+0", "none")
+        check(n.run("xrandr", "--setmonitor", "*right", "640/169x1024/271+640+0", "screen").returncode == 0,
+              "xrandr could not make the right half the primary monitor")
+        n.start_keyboard()
+        want = bottom_centre(n, monitor=(640, 0, 640, 1024))
+        check(n.origin == want, "at %r, not at the primary monitor's bottom centre %r" % (n.origin, want))
 
 
 def case_one_per_display(desktop):
