@@ -258,7 +258,9 @@ void XKeys::Press(std::uint8_t vk, bool keypadEnter) {
         }
     }
     down_[vk] = CodeFor(keysym);
-    Record();
+    // Only a latched Shift or Ctrl stays down past the click that pressed it;
+    // every other key goes up again before the keyboard handles another event.
+    if (kind == ModifierKind::Held) Record();
     if (kind == ModifierKind::Ordinary) {
         for (const std::uint8_t m : kAroundKeys)
             if (aroundKeys_[m] && down_[m]) Fake(down_[m], true);
@@ -275,7 +277,7 @@ void XKeys::Release(std::uint8_t vk) {
         for (const std::uint8_t m : kAroundKeys)
             if (down_[m]) Fake(std::exchange(down_[m], 0), false);
     }
-    Record();
+    if (kind == ModifierKind::Held) Record();
     XFlush(display_);
 }
 
