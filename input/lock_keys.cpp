@@ -2,6 +2,8 @@
 // (released blue: off, anything else: on) and the light mirrors it. Where the
 // front end reports the system's lock state (SystemLocks), that is the state
 // shown, and a click only sends the stroke.
+#include <optional>
+
 #include "input/key_events.h"
 #include "window/controls.h"
 #include "window/screen_keyboard.h"
@@ -42,34 +44,25 @@ void ScreenKeyboard::NumLockCaptions(bool on) {
         光标小键盘();
 }
 
+// Sends the lock's stroke. Where the keyboard keeps the lock state itself it
+// flips button and light first and returns the new state; where the state is
+// the system's, it returns nothing: the change comes back through SystemLocks.
+std::optional<bool> ScreenKeyboard::LockClick(Control button, Light light) {
+    std::optional<bool> on;
+    if (!systemLocks_) on = SwitchLock(button, light);
+    KeyStroke(platform_, VirtualKeyOf({button}));
+    return on;
+}
+
 void ScreenKeyboard::大写锁_Click() {
-    if (systemLocks_) {
-        KeyStroke(platform_, VirtualKeyOf({Control::大写锁}));
-        return;
-    }
-    const bool on = SwitchLock(Control::大写锁, Light::大写灯);
-    KeyStroke(platform_, VirtualKeyOf({Control::大写锁}));
-    CapsLockCaptions(on);
+    if (const std::optional<bool> on = LockClick(Control::大写锁, Light::大写灯)) CapsLockCaptions(*on);
 }
 
 void ScreenKeyboard::数字锁_Click() {
-    if (systemLocks_) {
-        KeyStroke(platform_, VirtualKeyOf({Control::数字锁}));
-        return;
-    }
-    const bool on = SwitchLock(Control::数字锁, Light::数字灯);
-    KeyStroke(platform_, VirtualKeyOf({Control::数字锁}));
-    NumLockCaptions(on);
+    if (const std::optional<bool> on = LockClick(Control::数字锁, Light::数字灯)) NumLockCaptions(*on);
 }
 
-void ScreenKeyboard::卷轴锁_Click() {
-    if (systemLocks_) {
-        KeyStroke(platform_, VirtualKeyOf({Control::卷轴锁}));
-        return;
-    }
-    SwitchLock(Control::卷轴锁, Light::卷轴灯);
-    KeyStroke(platform_, VirtualKeyOf({Control::卷轴锁}));
-}
+void ScreenKeyboard::卷轴锁_Click() { LockClick(Control::卷轴锁, Light::卷轴灯); }
 
 void ScreenKeyboard::SystemLocks(bool capsLock, bool numLock, bool scrollLock) {
     systemLocks_ = true;

@@ -2,6 +2,7 @@
 // Each member is defined in the folder of its subsystem.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -96,6 +97,7 @@ private:
     void ApplyCaptions(Control control, std::span<const CaptionRow> set);
     bool SwitchLock(Control button, Light light);  // flips button and light; returns on
     void SetLock(Control button, Light light, bool on);
+    std::optional<bool> LockClick(Control button, Light light);
     void CapsLockCaptions(bool on);
     void NumLockCaptions(bool on);
     bool ShiftHeld() const;                        // either Shift button lit
