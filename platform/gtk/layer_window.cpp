@@ -38,6 +38,11 @@ GdkRectangle LayerWindow::Surface() const {
     return surface;
 }
 
+void LayerWindow::BeginDrag(double x, double y) {
+    dragFrom_ = GdkPoint{static_cast<int>(x), static_cast<int>(y)};
+    dragStart_ = at_;
+}
+
 void LayerWindow::SetMargin(int edge, int margin) {
     const auto e = static_cast<GtkLayerShellEdge>(edge);
     if (gtk_layer_get_margin(window_, e) == margin) return;
@@ -61,10 +66,8 @@ void LayerWindow::MoveTo(int left, int top) {
 }
 
 void LayerWindow::DragTo(double x, double y) {
-    if (!dragFrom_ || !at_) return;
-    const int dx = static_cast<int>(x) - dragFrom_->x, dy = static_cast<int>(y) - dragFrom_->y;
-    if (dx == 0 && dy == 0) return;
-    MoveTo(at_->x + dx, at_->y + dy);
+    if (!dragFrom_ || !dragStart_) return;
+    MoveTo(dragStart_->x + static_cast<int>(x) - dragFrom_->x, dragStart_->y + static_cast<int>(y) - dragFrom_->y);
 }
 
 bool LayerWindow::TakeMoveDraw() {

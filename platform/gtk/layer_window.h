@@ -25,7 +25,11 @@ public:
 
     // Dragging: the background was pressed at this point of the surface, and
     // the pointer has moved to that one. The surface follows the pointer.
-    void BeginDrag(double x, double y) { dragFrom_ = GdkPoint{static_cast<int>(x), static_cast<int>(y)}; }
+    // While the button is held, the compositor (sway, as wlroots' own
+    // examples do) gives the pointer's place relative to where the surface
+    // was at the press, not to where it has moved since: the press's place
+    // plus the pointer's way since is where the surface belongs.
+    void BeginDrag(double x, double y);
     bool Dragging() const { return dragFrom_.has_value(); }
     void DragTo(double x, double y);
     void EndDrag() { dragFrom_.reset(); }
@@ -41,7 +45,8 @@ private:
 
     GtkWindow* window_ = nullptr;
     std::optional<GdkPoint> at_;        // the top-left corner last asked for
-    std::optional<GdkPoint> dragFrom_;  // the press that started a drag, in surface coordinates
+    std::optional<GdkPoint> dragFrom_;   // the press that started a drag, in surface coordinates
+    std::optional<GdkPoint> dragStart_;  // the surface's corner at that press
     bool moved_ = false;
 };
 
