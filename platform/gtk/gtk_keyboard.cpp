@@ -385,9 +385,9 @@ void GtkKeyboard::Unload() {
 }
 
 void GtkKeyboard::ComeBack() {
-    if (layer_ && iconified_) {
-        iconified_ = false;
-        gtk_widget_show(window_);
+    if (layer_) {
+        if (!gtk_widget_get_visible(window_)) gtk_widget_show(window_);
+        return;
     }
     if (iconified_) gtk_window_deiconify(GTK_WINDOW(window_));
 }
@@ -520,10 +520,7 @@ void GtkKeyboard::BeginMove() {
 // A layer surface cannot be minimised: on Wayland the keyboard hides, until
 // it is started again.
 void GtkKeyboard::Minimise() {
-    if (layer_) {
-        iconified_ = true;
-        return gtk_widget_hide(window_);
-    }
+    if (layer_) return gtk_widget_hide(window_);
     gtk_window_iconify(GTK_WINDOW(window_));
 }
 
