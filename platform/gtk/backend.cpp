@@ -5,6 +5,7 @@
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -30,6 +31,9 @@ constexpr wl_registry_listener kListener = {OnGlobal, OnGlobalRemove};
 // compositor lacked them: how a desktop without them is tried where there is none.
 std::set<std::string> CompositorGlobals() {
     std::set<std::string> globals;
+    // A compositor that cannot be reached is an answer, not an error to print:
+    // the X11 keyboard says what it has to say.
+    wl_log_set_handler_client([](const char*, va_list) {});
     wl_display* display = wl_display_connect(nullptr);
     if (!display) return globals;
     wl_registry* registry = wl_display_get_registry(display);
