@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <glib-unix.h>
 #include <sys/file.h>
-#include <sys/time.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,8 +15,6 @@
 namespace vimbrel {
 
 namespace {
-
-constexpr char kComeBack[] = "come back\n";
 
 // The runtime folder's path for this display: WAYLAND_DISPLAY is a name in
 // that folder or an absolute path.
@@ -47,9 +44,7 @@ void AskToComeBack(const std::string& path) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) return;
         if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            const ssize_t sent = write(fd, kComeBack, sizeof kComeBack - 1);
-            static_cast<void>(sent);
-            close(fd);
+            close(fd);  // the connection itself is the request
             return;
         }
         close(fd);
@@ -97,18 +92,13 @@ void WaylandClaim::OnComeBack(void (*comeBack)(void*), void* data) {
     data_ = data;
 }
 
+// Only the user's own processes reach the socket, in the user's runtime folder.
 gboolean WaylandClaim::OnRequest(gint fd, GIOCondition, gpointer data) {
     auto* self = static_cast<WaylandClaim*>(data);
     const int connection = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) return G_SOURCE_CONTINUE;
-    // A request is short and comes at once; a client that sends nothing is not waited for long.
-    const timeval wait{0, 200 * 1000};
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    char request[sizeof kComeBack] = {};
-    const ssize_t n = read(connection, request, sizeof request - 1);
     close(connection);
-    if (n == static_cast<ssize_t>(sizeof kComeBack - 1) && std::strcmp(request, kComeBack) == 0 && self->comeBack_)
-        self->comeBack_(self->data_);
+    if (self->comeBack_) self->comeBack_(self->data_);
     return G_SOURCE_CONTINUE;
 }
 

@@ -1,7 +1,7 @@
 // One keyboard per Wayland display. The first one holds a lock named after
 // the display in the session's runtime folder and listens on a socket beside
-// it; a later start finds the lock held, asks the running one through the
-// socket to come back, and ends.
+// it; a later start finds the lock held, asks the running one to come back
+// by connecting to the socket, and ends.
 #pragma once
 
 #include <glib.h>
