@@ -5,7 +5,7 @@ after round and printed as one table per build. vimbrel.exe and floor.exe run
 under Wine in one session; the native build/native/vimbrel and bench/gtk/floor
 run in another, without Wine.
 
-    run_bench.py [--rounds N] [--idle-seconds S] [--only windows|native]
+    run_bench.py [--rounds N] [--idle-seconds S] [--only windows|native|wayland]
                  [--native-dir DIR] [--samples]
 
 Builds nothing: scripts/bench.sh builds every preset first. The Windows build
@@ -15,6 +15,9 @@ the floor built in the same tree, so for the same architecture. Needs there:
 vimbrel.exe, bench/win32/{floor,vimbrel_instrumented}.exe and the end-to-end
 tests' tests/e2e/win32/{probe,target}.exe and inject.dll; under the native DIR
 (default build/native, the optimised build): vimbrel and bench/gtk/{floor,x_bench}.
+The Wayland side runs the same vimbrel and bench/gtk/wl_floor on a headless
+sway (the end-to-end tests' session), typing into cat in foot, clicked by
+tests/e2e/wayland/w_pointer.
 
 Exit status 0 when the measurements ran, whatever their PASS/FAIL; 2 when they
 could not (a program missing, the session or a program failing to start).
@@ -34,6 +37,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import session as sessionlib  # noqa: E402
+import wayland_cases  # noqa: E402
 from harness import (KEYBOARD_CLASS, TARGET_CLASS, client_twips, cpu_ticks, parse_line,  # noqa: E402,F401
                      read_key_table, rss_kib, unix_process)
 
@@ -559,6 +563,104 @@ class NativeBench:
             print("native round %d of %d done" % (n + 1, self.args.rounds), file=sys.stderr, flush=True)
 
 
+class WaylandBench:
+    """The native keyboard on Wayland (build/native/vimbrel as a layer surface) and its
+    floor (bench/gtk/wl_floor) on a headless sway, one at a time at the same place,
+    typing into cat in foot. Start-up: from the start until the bottom of the output,
+    read back with grim, no longer changes (the first complete frame); latency: from the
+    pointer's press on a key (the release right after it) to the key's byte in cat's file."""
+
+    BOTTOM = "0,700 1280x324"  # where both windows are drawn
+
+    def __init__(self, args, workdir):
+        self.args = args
+        self.samples = Samples()
+        self.programs = {"keyboard": [os.path.join(args.native_dir, "vimbrel")],
+                         "floor": [os.path.join(args.native_dir, "bench", "gtk", "wl_floor")]}
+        os.environ.setdefault("VIMBREL_NATIVE_BUILD", args.native_dir)
+        self.letters = {k.index: k for k in read_key_table() if k.control == "SKB" and k.index in LATENCY_KEYS}
+        self.desk = type("Desk", (), {"out_dir": workdir})()
+        self.session = wayland_cases.Wayland(self.desk, "wayland_bench")
+        self.session.__enter__()
+        self.session.start_foot()
+        self.running = None
+
+    def close(self):
+        if self.running is not None:
+            self.end()
+        self.session.__exit__()
+
+    def picture(self):
+        return hash(self.session.run("grim", "-t", "ppm", "-g", self.BOTTOM, "-").stdout)
+
+    def start(self, program):
+        empty = self.picture()
+        began = time.monotonic()
+        self.running = self.session.spawn(self.programs[program], program)
+        readings, quiet_since, last = [], None, empty
+        while True:
+            now = time.monotonic()
+            picture = self.picture()
+            readings.append(((now - began) * 1000, picture))
+            if picture != last:
+                quiet_since, last = now, picture
+            elif picture != empty and now - quiet_since >= QUIET_MS / 1000:
+                break
+            if now - began > 20 or self.running.poll() is not None:
+                raise BenchError("%s did not draw on sway" % program)
+        return first_complete_draw(readings)
+
+    def end(self):
+        self.running.terminate()
+        self.running.wait(timeout=10)
+        self.running = None
+
+    def measure(self, program):
+        self.samples.add("startup", program, self.start(program))
+        try:
+            time.sleep(RSS_SETTLE)
+            self.samples.add("rss", program, rss_kib(self.running.pid))
+            self.session.move(*AWAY)
+            ticks = cpu_ticks(self.running.pid)
+            time.sleep(self.args.idle_seconds)
+            self.samples.add("idle", program, cpu_ticks(self.running.pid) - ticks)
+            self.session.origin = wayland_cases.bottom_centre()
+            for vk in LATENCY_KEYS:
+                self.latency(program, self.letters[vk])
+            self.session.move(*AWAY)
+        finally:
+            self.end()
+
+    def latency(self, program, key):
+        s = self.session
+        s.move(*s.point(("SKB", key.index)))
+        time.sleep(CLICK_SETTLE_MS / 1000)
+        count = len(s.typed())
+        released = time.monotonic()  # as x_bench does: the press and the release at once, timed from the press
+        s.pointer_do("press", "release")
+        while len(s.typed()) == count:
+            if time.monotonic() - released > EVENT_TIMEOUT:
+                self.samples.not_available("latency", "no byte reached cat in foot within %.0f s" % EVENT_TIMEOUT)
+                return
+            time.sleep(0.0005)
+        self.samples.add("latency", program, (time.monotonic() - released) * 1000)
+        time.sleep(0.1)
+
+    def run(self):
+        for program in ("keyboard", "floor"):  # not counted: the first start reads the files from disk
+            self.start(program)
+            self.end()
+        for n in range(self.args.rounds):
+            order = ("keyboard", "floor") if n % 2 == 0 else ("floor", "keyboard")
+            for _ in range(STARTS_PER_ROUND - 1):
+                for program in order:
+                    self.samples.add("startup", program, self.start(program))
+                    self.end()
+            for program in order:
+                self.measure(program)
+            print("wayland round %d of %d done" % (n + 1, self.args.rounds), file=sys.stderr, flush=True)
+
+
 # --- the table -------------------------------------------------------------------------
 
 def spread(values, digits):
@@ -623,6 +725,12 @@ def native_table(samples, idle_seconds):
     if kb and fl:
         notes.append("start-up: the window was mapped after (median) keyboard %.1f ms, floor %.1f ms"
                      % (statistics.median(kb), statistics.median(fl)))
+    return layout(rows), notes
+
+
+def wayland_table(samples, idle_seconds):
+    rows, notes = floor_rows(samples, idle_seconds, "start-up to first complete frame (ms)",
+                             "click to byte at cat in foot (ms)")
     return layout(rows), notes
 
 
@@ -720,6 +828,10 @@ def measured(bench_class, args, native):
     state_path = os.path.join(workdir, "session.json")
     bench = None
     try:
+        if bench_class is WaylandBench:
+            bench = WaylandBench(args, workdir)
+            bench.run()
+            return bench.samples, None
         if native:
             sessionlib.start(state_path, native=True)
         else:
@@ -748,13 +860,13 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     parser.add_argument("--native-dir", default=os.path.join(ROOT, "build", "native"))
-    parser.add_argument("--only", choices=("windows", "native"), help="measure one front end only")
+    parser.add_argument("--only", choices=("windows", "native", "wayland"), help="measure one front end only")
     parser.add_argument("--samples", action="store_true", help="also print every sample, in the order taken")
     args = parser.parse_args()
     arch, why = sessionlib.wine_arch()
     windows_dir = sessionlib.build_dir(arch)
     args.native_dir = os.path.abspath(args.native_dir)
-    sides = ("windows", "native") if args.only is None else (args.only,)
+    sides = ("windows", "native", "wayland") if args.only is None else (args.only,)
     needed = []
     if "windows" in sides:
         needed += [os.path.join(windows_dir, *path) for path in (
@@ -763,6 +875,9 @@ def main():
     if "native" in sides:
         needed += [os.path.join(args.native_dir, *path) for path in (
             ("vimbrel",), ("bench", "gtk", "floor"), ("bench", "gtk", "x_bench"))]
+    if "wayland" in sides:
+        needed += [os.path.join(args.native_dir, *path) for path in (
+            ("vimbrel",), ("bench", "gtk", "wl_floor"), ("tests", "e2e", "wayland", "w_pointer"))]
     missing = [p for p in needed if not os.path.exists(p)]
     if missing:
         print("run_bench: missing %s; scripts/bench.sh builds them with the %s and native presets"
@@ -777,6 +892,8 @@ def main():
             results["windows"] = measured(Bench, args, native=False)
         if "native" in sides:
             results["native"] = measured(NativeBench, args, native=True)
+        if "wayland" in sides:
+            results["wayland"] = measured(WaylandBench, args, native=True)
     except BenchError as e:
         print("run_bench: %s" % e, file=sys.stderr)
         return 2
@@ -790,7 +907,10 @@ def main():
               "of the same tree" % (arch, why, arch), "",
               lambda samples, exes: table(samples, exes, args.idle_seconds)),
              ("native", "Native build: build/native/vimbrel against bench/gtk/floor (GTK %s)" % gtk_version(),
-              "native ", lambda samples, _: native_table(samples, args.idle_seconds)))
+              "native ", lambda samples, _: native_table(samples, args.idle_seconds)),
+             ("wayland", "Native build on Wayland (headless sway): build/native/vimbrel against bench/gtk/wl_floor "
+              "(GTK %s, gtk-layer-shell)" % gtk_version(), "wayland ",
+              lambda samples, _: wayland_table(samples, args.idle_seconds)))
     for side, title, sample_prefix, make_table in sides:
         if side not in results:
             continue

@@ -16,6 +16,9 @@ packages=(
     xfwm4 xfconf dbus-x11 xterm x11-xkb-utils         # its end-to-end tests: a second window manager, a real client, layouts,
     x11-xserver-utils libxi-dev                       #   monitors (xrandr), a second keyboard (XInput)
     python3-gi python3-pyatspi at-spi2-core           # and what screen readers see
+    libgtk-layer-shell-dev libwayland-dev libxkbcommon-dev  # the native keyboard on Wayland: layer surface, virtual keyboard, keymap
+    libwayland-bin                                    #   wayland-scanner, run by CMake for the protocols
+    sway foot grim wtype xwayland x11-xserver-utils  # its end-to-end tests: a headless compositor, a client, screenshots, XWayland
     dpkg-dev lintian desktop-file-utils appstream     # the .deb: its dependencies, checks of the package,
     libgtk-3-bin                                      #   its menu entry and metadata, and gtk-launch
 )

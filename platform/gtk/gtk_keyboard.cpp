@@ -87,13 +87,24 @@ Window RootWindowProperty(Display* display, const char* name) {
 
 Display* XDisplay() { return gdk_x11_get_default_xdisplay(); }
 
+// On Wayland there are no X resources: GTK's own setting (from the desktop's
+// settings), 96 if unset.
+int SettingsDpi() {
+    gint xftDpi = -1;  // in 1024ths
+    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &xftDpi, nullptr);
+    const int dpi = xftDpi > 0 ? (xftDpi + 512) / 1024 : 96;
+    return dpi >= 24 && dpi <= 960 ? dpi : 96;
+}
+
 }  // namespace
 
-GtkKeyboard::GtkKeyboard() : keys_(XDisplay()) {}
+GtkKeyboard::GtkKeyboard() : xKeys_(std::in_place, XDisplay()), keys_(*xKeys_) {}
+
+GtkKeyboard::GtkKeyboard(KeySender& keys, LayerWindow& layer) : keys_(keys), layer_(&layer) {}
 
 GtkKeyboard::~GtkKeyboard() {
     Unload();
-    gdk_window_remove_filter(nullptr, HearKeyboardEvents, this);
+    if (xKeys_) gdk_window_remove_filter(nullptr, HearKeyboardEvents, this);
     if (menu_) gtk_widget_destroy(menu_);
     if (window_) gtk_widget_destroy(window_);
     for (GdkCursor* c : fingerCursors_)
@@ -102,7 +113,7 @@ GtkKeyboard::~GtkKeyboard() {
 }
 
 void GtkKeyboard::Create() {
-    dpi_ = ResourceDpi(XDisplay());
+    dpi_ = layer_ ? SettingsDpi() : ResourceDpi(XDisplay());
     em_ = FontPixels(dpi_);
     font_ = CaptionFont(dpi_);
 
@@ -123,6 +134,7 @@ void GtkKeyboard::Create() {
     gtk_window_set_accept_focus(w, FALSE);
     gtk_window_set_focus_on_map(w, FALSE);
     gtk_window_set_keep_above(w, TRUE);
+    if (layer_) layer_->Attach(w);
     if (GdkPixbuf* icon = LoadIcon(kApplicationIcon)) {
         gtk_window_set_icon(w, icon);
         g_object_unref(icon);
@@ -134,6 +146,7 @@ void GtkKeyboard::Create() {
     g_signal_connect(window_, "motion-notify-event", G_CALLBACK(OnWindowMotion), this);
     g_signal_connect(window_, "button-release-event", G_CALLBACK(+[](GtkWidget*, GdkEventButton*, GtkKeyboard* self) {
                          self->moveFrom_.reset();
+                         if (self->layer_) self->layer_->EndDrag();
                          return FALSE;
                      }),
                      this);
@@ -151,15 +164,17 @@ void GtkKeyboard::Create() {
                      }),
                      nullptr);
     // X's keyboard events keep the key map and group the keys are looked up in current.
-    gdk_window_add_filter(nullptr, HearKeyboardEvents, this);
+    if (xKeys_) gdk_window_add_filter(nullptr, HearKeyboardEvents, this);
 
     CreateControls();
     keyboard_.Form_Load();
     // The lock state is the X server's, and so is every change to it, whoever
     // makes it; keys held on the physical keyboard show on their keys.
-    const LockState locks = keys_.Locks();
-    keyboard_.SystemLocks(locks.capsLock, locks.numLock, locks.scrollLock);
-    keys_.WatchPhysicalKeys(gdk_x11_get_default_root_xwindow());
+    if (xKeys_) {
+        const LockState locks = xKeys_->Locks();
+        keyboard_.SystemLocks(locks.capsLock, locks.numLock, locks.scrollLock);
+        xKeys_->WatchPhysicalKeys(gdk_x11_get_default_root_xwindow());
+    }
 }
 
 // Every event of the display passes here: X's keyboard notifications keep the
@@ -168,10 +183,11 @@ void GtkKeyboard::Create() {
 GdkFilterReturn GtkKeyboard::HearKeyboardEvents(GdkXEvent* xevent, GdkEvent*, gpointer data) {
     auto* self = static_cast<GtkKeyboard*>(data);
     const XEvent& event = *static_cast<XEvent*>(xevent);
-    if (self->keys_.Hear(event)) {
-        const LockState locks = self->keys_.Locks();
+    XKeys& keys = *self->xKeys_;
+    if (keys.Hear(event)) {
+        const LockState locks = keys.Locks();
         self->keyboard_.SystemLocks(locks.capsLock, locks.numLock, locks.scrollLock);
-    } else if (const std::optional<RawKey> raw = self->keys_.PhysicalKey(event)) {
+    } else if (const std::optional<RawKey> raw = keys.PhysicalKey(event)) {
         // An X keycode is the input event code plus 8.
         if (const std::optional<KeyRef> key = KeyAtEvdev(raw->keycode - 8)) self->keyboard_.PhysicalKey(*key, raw->down);
     }
@@ -288,6 +304,7 @@ gboolean GtkKeyboard::OnLabelDraw(GtkWidget* widget, cairo_t* cr, Slot* slot) {
 // the menu uncovers as it closes (on Windows they save what lies under them):
 // the window stays where it was dragged.
 gboolean GtkKeyboard::OnWindowDraw(GtkWidget*, cairo_t* cr, GtkKeyboard* self) {
+    if (self->layer_ && self->layer_->TakeMoveDraw()) return FALSE;
     if (!self->iconified_ && self->BackgroundIn(cr)) self->keyboard_.Form_Paint();
     return FALSE;
 }
@@ -352,6 +369,10 @@ gboolean GtkKeyboard::OnWindowPress(GtkWidget* widget, GdkEventButton* event, Gt
 }
 
 gboolean GtkKeyboard::OnWindowMotion(GtkWidget* widget, GdkEventMotion* event, GtkKeyboard* self) {
+    if (self->layer_ && self->layer_->Dragging() && (event->state & GDK_BUTTON1_MASK)) {
+        self->layer_->DragTo(event->x, event->y);
+        return TRUE;
+    }
     if (self->moveFrom_ && (event->state & GDK_BUTTON1_MASK)) {
         const GdkPoint from = *std::exchange(self->moveFrom_, std::nullopt);
         gtk_window_begin_move_drag(GTK_WINDOW(widget), 1, from.x, from.y, event->time);
@@ -388,6 +409,10 @@ void GtkKeyboard::Unload() {
 }
 
 void GtkKeyboard::ComeBack() {
+    if (layer_) {
+        if (!gtk_widget_get_visible(window_)) gtk_widget_show(window_);
+        return;
+    }
     if (iconified_) gtk_window_deiconify(GTK_WINDOW(window_));
 }
 
@@ -410,6 +435,8 @@ GdkCursor* GtkKeyboard::FingerCursor(Finger finger) {
 // --- the platform ------------------------------------------------------------
 
 void GtkKeyboard::KeyDown(std::uint8_t vk) {
+    const ControlStates& states = keyboard_.States();
+    keys_.FollowLocks(LightLit(states.LightColour(Light::大写灯)), LightLit(states.LightColour(Light::数字灯)));
     const bool keypadEnter =
         clickingRow_ >= 0 && kKeys[static_cast<std::size_t>(clickingRow_)].key.control == Control::小回车;
     keys_.Press(vk, keypadEnter);
@@ -441,6 +468,7 @@ void GtkKeyboard::Show() { gtk_widget_show_all(window_); }
 // window's state, and some window managers answer it with a redraw, which
 // would ask again.
 void GtkKeyboard::StayOnTop() {
+    if (layer_) return;  // the TOP layer is above every window
     GdkWindow* gw = gtk_widget_get_window(window_);
     if (!gw || !(gdk_window_get_state(gw) & GDK_WINDOW_STATE_ABOVE)) gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
     if (gw && gtk_widget_get_mapped(window_)) gdk_window_raise(gw);
@@ -466,6 +494,12 @@ GdkRectangle GtkKeyboard::Frame() const {
 
 // The primary screen whole, not its work area, and the window with its frame.
 ScreenMetrics GtkKeyboard::Metrics() const {
+    if (layer_) {
+        const GdkRectangle screen = layer_->Screen(), surface = layer_->Surface();
+        return {static_cast<float>(PixelsToTwips(screen.width, dpi_)), static_cast<float>(PixelsToTwips(screen.height, dpi_)),
+                static_cast<float>(PixelsToTwips(surface.width, dpi_)),
+                static_cast<float>(PixelsToTwips(surface.height, dpi_))};
+    }
     GdkDisplay* display = gdk_display_get_default();
     GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
     if (!monitor) monitor = gdk_display_get_monitor(display, 0);
@@ -487,11 +521,15 @@ void GtkKeyboard::MoveFrame(int x, int y) {
 // The window manager moves the frame after the call returns: Top goes with the
 // Left asked for just before, not with the one the frame still shows.
 void GtkKeyboard::SetLeft(float twips) {
+    if (layer_) return layer_->MoveTo(TwipsToPixels(twips, dpi_), layer_->Surface().y);
     left_ = TwipsToPixels(twips, dpi_);
     MoveFrame(*left_, Frame().y);
 }
 
-void GtkKeyboard::SetTop(float twips) { MoveFrame(left_ ? *left_ : Frame().x, TwipsToPixels(twips, dpi_)); }
+void GtkKeyboard::SetTop(float twips) {
+    if (layer_) return layer_->MoveTo(layer_->Surface().x, TwipsToPixels(twips, dpi_));
+    MoveFrame(left_ ? *left_ : Frame().x, TwipsToPixels(twips, dpi_));
+}
 
 // The window manager moves the window with the mouse while the left button is
 // held. It is asked to once the pointer moves with the button down: asked at
@@ -499,11 +537,17 @@ void GtkKeyboard::SetTop(float twips) { MoveFrame(left_ ? *left_ : Frame().x, Tw
 // release waits for a release that has come already, and takes the next click
 // for the end of the move. For the other buttons there is nothing to move.
 void GtkKeyboard::BeginMove() {
+    if (layer_ && press_ && press_->button == 1) return layer_->BeginDrag(press_->x, press_->y);
     if (press_ && press_->button == 1)
         moveFrom_ = GdkPoint{static_cast<int>(press_->x_root), static_cast<int>(press_->y_root)};
 }
 
-void GtkKeyboard::Minimise() { gtk_window_iconify(GTK_WINDOW(window_)); }
+// A layer surface cannot be minimised: on Wayland the keyboard hides, until
+// it is started again.
+void GtkKeyboard::Minimise() {
+    if (layer_) return gtk_widget_hide(window_);
+    gtk_window_iconify(GTK_WINDOW(window_));
+}
 
 // Built once, at its first use; runs until the menu closes, as a Windows pop-up menu does.
 int GtkKeyboard::ShowPopupMenu() {
@@ -543,12 +587,18 @@ int GtkKeyboard::ShowPopupMenu() {
 // time of the click that asked for it. When the message closes, the focus
 // goes back where it was: to the application being typed into.
 void GtkKeyboard::ShowMessage(std::u16string_view title, std::u16string_view text) {
+    if (layer_) return RunMessage(title, text);  // the compositor gives the focus back itself
     Display* display = XDisplay();
     Window focus = None;
     int revert = 0;
     XGetInputFocus(display, &focus, &revert);
     const Window active = RootWindowProperty(display, "_NET_ACTIVE_WINDOW");
 
+    RunMessage(title, text);
+    RestoreFocus(focus, active);
+}
+
+void GtkKeyboard::RunMessage(std::u16string_view title, std::u16string_view text) {
     GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
                                                GTK_BUTTONS_OK, "%s", Utf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), Utf8(title).c_str());
@@ -558,7 +608,6 @@ void GtkKeyboard::ShowMessage(std::u16string_view title, std::u16string_view tex
     gtk_window_present_with_time(GTK_WINDOW(dialog), eventTime_);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
-    RestoreFocus(focus, active);
 }
 
 void GtkKeyboard::RestoreFocus(Window focus, Window active) const {

@@ -1,5 +1,8 @@
-// GtkKeyboard: the keyboard window on X11 through GTK 3, its 104 key buttons,
+// GtkKeyboard: the keyboard window through GTK 3, its 104 key buttons,
 // lights and labels. It is the core's platform and forwards events to it.
+// On X11 it is an ordinary window sending keys through XTest; on Wayland a
+// layer surface (layer_window.h) sending them through the compositor's
+// virtual keyboard (wayland_keys.h).
 #pragma once
 
 #include <gtk/gtk.h>
@@ -11,6 +14,8 @@
 #include "layout/key_table.h"
 #include "layout/labels.h"
 #include "layout/twips.h"
+#include "platform/gtk/key_sender.h"
+#include "platform/gtk/layer_window.h"
 #include "platform/gtk/x_keys.h"
 #include "platform/platform.h"
 #include "window/screen_keyboard.h"
@@ -19,7 +24,9 @@ namespace vimbrel {
 
 class GtkKeyboard final : public Platform {
 public:
-    GtkKeyboard();
+    GtkKeyboard();  // on X11
+    // On Wayland: the window takes the role of a layer surface, the keys go to keys.
+    GtkKeyboard(KeySender& keys, LayerWindow& layer);
     ~GtkKeyboard() override;
     GtkKeyboard(const GtkKeyboard&) = delete;
     GtkKeyboard& operator=(const GtkKeyboard&) = delete;
@@ -78,6 +85,7 @@ private:
     void MoveFrame(int x, int y);
     GdkCursor* FingerCursor(Finger finger);
     void RestoreFocus(Window focus, Window active) const;
+    void RunMessage(std::u16string_view title, std::u16string_view text);
 
     ScreenKeyboard keyboard_{*this};
     int dpi_ = 96;
@@ -94,7 +102,9 @@ private:
     std::array<std::string, kLabels.size()> labelNames_;
     std::array<GdkCursor*, kFingerCount> fingerCursors_{};
     std::array<bool, kKeys.size()> cursorSet_{};
-    XKeys keys_;
+    std::optional<XKeys> xKeys_;  // on X11
+    KeySender& keys_;
+    LayerWindow* layer_ = nullptr;  // on Wayland
     int focusedRow_ = -1;   // the key holding the focus within the window
     int clickingRow_ = -1;  // the key whose click is being handled
     GdkEventButton* press_ = nullptr;  // the background press being handled

@@ -1,5 +1,7 @@
-// Entry point of the native keyboard: one per display, then the window and GTK's main loop.
+// Entry point of the native keyboard: the window system, one keyboard per
+// display, then the window and GTK's main loop.
 #include <glib-unix.h>
+#include <gdk/gdkwayland.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
@@ -9,8 +11,11 @@
 #include <string>
 #include <unistd.h>
 
+#include "platform/gtk/backend.h"
 #include "platform/gtk/gtk_keyboard.h"
 #include "platform/gtk/single_instance.h"
+#include "platform/gtk/wayland_instance.h"
+#include "platform/gtk/wayland_keys.h"
 
 namespace {
 
@@ -39,9 +44,55 @@ GdkFilterReturn OnXEvent(GdkXEvent* xevent, GdkEvent*, gpointer claim) {
     return GDK_FILTER_REMOVE;
 }
 
+// On Wayland the main loop ends and the keyboard, then the virtual keyboard,
+// are taken down in order.
+gboolean OnWaylandSignal(gpointer) {
+    if (g_keyboard) g_keyboard->Unload();
+    gtk_main_quit();
+    return G_SOURCE_CONTINUE;
+}
+
+// Said once per session where the compositor lacks the keyboard's Wayland
+// protocols: started from a menu, nobody reads what it writes to stderr.
+constexpr char16_t kXwaylandTitle[] = u"Vimbrel";
+constexpr char16_t kXwaylandText[] =
+    u"此 Wayland 桌面不提供屏幕键盘所需的接口（wlr 层外壳与虚拟键盘），键盘经由 XWayland 运行。\n"
+    u"目前只有 X11 应用程序能收到它的按键，Wayland 应用程序收不到。";
+
+// A compositor with a layer shell and virtual keyboards (wlroots): a layer
+// surface typing through the compositor. If the compositor goes away, GDK
+// ends the program (status 1); what the virtual keyboard held went with it.
+int RunOnWayland(int argc, char** argv) {
+    vimbrel::WaylandClaim claim;
+    if (!claim.Claimed()) return 0;
+    gdk_set_allowed_backends("wayland");
+    if (!gtk_init_check(&argc, &argv) || !GDK_IS_WAYLAND_DISPLAY(gdk_display_get_default())) {
+        std::fputs("vimbrel: cannot open the Wayland display\n", stderr);
+        return 1;
+    }
+    GdkDisplay* display = gdk_display_get_default();
+    vimbrel::WaylandKeys keys(gdk_wayland_display_get_wl_display(display),
+                              gdk_wayland_seat_get_wl_seat(gdk_display_get_default_seat(display)));
+    if (!keys.Ready()) {
+        std::fputs("vimbrel: the compositor made no virtual keyboard\n", stderr);
+        return 1;
+    }
+    vimbrel::LayerWindow layer;
+    vimbrel::GtkKeyboard keyboard(keys, layer);
+    g_keyboard = &keyboard;
+    claim.OnComeBack([](void*) { if (g_keyboard) g_keyboard->ComeBack(); }, nullptr);
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(sig, OnWaylandSignal, nullptr);
+    keyboard.Create();
+    gtk_main();
+    g_keyboard = nullptr;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const vimbrel::BackendChoice choice = vimbrel::ChooseBackend(argc, argv);
+    if (choice.backend == vimbrel::Backend::Wayland) return RunOnWayland(argc, argv);
     // XTest reaches X clients only; under Wayland that is what runs through Xwayland.
     if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland)
         std::fputs("vimbrel: Wayland session: keys reach X (Xwayland) applications only\n", stderr);
@@ -65,6 +116,7 @@ int main(int argc, char** argv) {
     for (const int sig : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(sig, OnSignal, nullptr);
 
     keyboard.Create();
+    if (choice.xwaylandOnly && vimbrel::FirstXwaylandNotice()) keyboard.ShowMessage(kXwaylandTitle, kXwaylandText);
     gtk_main();
     g_keyboard = nullptr;
     return 0;

@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/gtk/key_sender.h"
+
 namespace vimbrel {
 
 // Caps Lock, Num Lock and Scroll Lock as the X server's indicators show them.
@@ -27,17 +29,17 @@ struct RawKey {
     bool down;
 };
 
-class XKeys {
+class XKeys final : public KeySender {
 public:
     explicit XKeys(Display* display);
-    ~XKeys();
+    ~XKeys() override;
     XKeys(const XKeys&) = delete;
     XKeys& operator=(const XKeys&) = delete;
 
     // One event of the key with this virtual-key code. keypadEnter: the 13 comes
     // from keypad Enter, which X tells apart from the main Enter.
-    void Press(std::uint8_t vk, bool keypadEnter);
-    void Release(std::uint8_t vk);
+    void Press(std::uint8_t vk, bool keypadEnter) override;
+    void Release(std::uint8_t vk) override;
 
     // The display's key map changed (a new layout, or one of our own bindings).
     void KeymapChanged();
@@ -53,7 +55,7 @@ public:
     // nothing for any other event.
     std::optional<RawKey> PhysicalKey(const XEvent& event);
     // Lets go of every key still down and gives the spare keycodes back.
-    void ReleaseAllAndRestore();
+    void ReleaseAllAndRestore() override;
     // The same through a fresh connection, when the keyboard's own one is gone.
     static void RescueAfterConnectionLoss(const char* displayName);
     // What an earlier keyboard of this display recorded as held and borrowed

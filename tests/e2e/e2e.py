@@ -32,6 +32,7 @@ import native_cases as native  # noqa: E402
 import session as sessionlib  # noqa: E402
 import package_cases as package  # noqa: E402
 import wine_cases as wine  # noqa: E402
+import wayland_cases as wayland  # noqa: E402
 from harness import VERSION, VERSION_TEXT, CaseFailure, Desktop  # noqa: E402
 
 DEFAULT_TIMEOUT = 150
@@ -39,7 +40,8 @@ NATIVE_TIMEOUT = 120
 
 # The one table of cases: name, function, timeout in seconds. The Windows
 # build's cases share one Wine session; the native keyboard's ("native_")
-# start an X server of their own each.
+# start an X server of their own each, and its Wayland cases ("wayland_") a
+# headless sway each.
 CASES = (
     ("ordinary_keys", wine.case_ordinary_keys, DEFAULT_TIMEOUT),
     ("double_click", wine.case_double_click, DEFAULT_TIMEOUT),
@@ -82,6 +84,11 @@ CASES = (
     ("native_pointers_tooltips", native.case_pointers_tooltips, NATIVE_TIMEOUT),
     ("native_menu", native.case_menu, NATIVE_TIMEOUT),
     ("native_xterm", native.case_xterm, NATIVE_TIMEOUT),
+    ("wayland_typing", wayland.case_typing, NATIVE_TIMEOUT),
+    ("wayland_geometry_drag", wayland.case_geometry_drag, NATIVE_TIMEOUT),
+    ("wayland_one_per_display", wayland.case_one_per_display, NATIVE_TIMEOUT),
+    ("wayland_ways_out", wayland.case_ways_out, NATIVE_TIMEOUT),
+    ("wayland_backend_choice", wayland.case_backend_choice, NATIVE_TIMEOUT),
     ("native_package", package.case_native_package, 300),
     ("windows_packages", package.case_windows_packages, DEFAULT_TIMEOUT),
     ("win64_smoke", wine.case_smoke, DEFAULT_TIMEOUT),
@@ -89,10 +96,12 @@ CASES = (
 
 
 def is_native(name):
-    return name.startswith("native_")
+    return name.startswith(("native_", "wayland_"))
 
 
 def kind(name):
+    if name.startswith("wayland_"):
+        return "wayland"
     return "native" if is_native(name) else "smoke" if name.endswith("_smoke") else "wine"
 
 

@@ -5,6 +5,8 @@ manager and a D-Bus session (which xfwm4 and screen readers need), no Wine.
 
     session.py start STATE [--native] [--wm openbox|xfwm4] [--arch win32|win64]
                               start everything and describe it in the JSON file STATE
+    session.py start STATE --wayland [--xwayland]
+                              a headless sway instead (the Wayland cases), with or without XWayland
     session.py stop STATE     stop everything STATE lists and delete its files
     session.py run [--arch win32|win64] -- CMD...
                               start, run CMD with the session's environment, stop
@@ -14,6 +16,9 @@ The Wine session runs the 32-bit build (build/win32) where this machine runs
 32-bit x86 code, and the 64-bit one (build/win64, under wine64) where it does
 not; VIMBREL_WINE_ARCH=win32|win64 or --arch chooses instead. The state file
 names the build's folder ("build_dir").
+
+sway refuses to run as root: it runs as nobody, in a runtime folder of its own
+(mode 0700, owned by nobody) that its clients, run as root, reach all the same.
 
 Nothing depends on the caller's DISPLAY: the display number comes from Xvfb itself
 (-displayfd), so several sessions can run on one machine. Every process started here
@@ -119,6 +124,12 @@ class Session:
             env["PATH"] = os.path.join(self.workdir, "bin") + os.pathsep + env.get("PATH", os.defpath)
         if "bus" in self.state:
             env["DBUS_SESSION_BUS_ADDRESS"] = self.state["bus"]
+        if "wayland" in self.state:
+            env["XDG_RUNTIME_DIR"] = self.state["runtime"]
+            env["WAYLAND_DISPLAY"] = self.state["wayland"]
+            env["SWAYSOCK"] = self.state["swaysock"]
+            if self.state.get("x_display"):
+                env["DISPLAY"] = self.state["x_display"]
         return env
 
     def save(self, path):
@@ -182,6 +193,55 @@ def _start_dbus(session):
             raise RuntimeError("dbus-daemon did not open " + path)
         time.sleep(0.05)
     session.state["bus"] = "unix:path=" + path
+
+
+SWAY_SIZE = (1280, 1024)
+
+
+def _nobody():
+    import grp
+    import pwd
+    return pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid
+
+
+def _start_sway(session, xwayland, state_path):
+    """A headless sway of its own, as nobody: software rendering, no input
+    devices (the cases bring a virtual pointer), one output of SWAY_SIZE.
+    With xwayland, its X display is written down by sway itself."""
+    runtime = tempfile.mkdtemp(prefix="vimbrel-sway-")
+    session.state["runtime"] = runtime
+    config = os.path.join(runtime, "config")
+    with open(config, "w", encoding="utf-8") as f:
+        f.write("output HEADLESS-1 mode %dx%d\n" % SWAY_SIZE)
+        if xwayland:
+            # XWayland lets in its own user only: the clients, run as root, are let in too.
+            f.write("xwayland force\nexec sh -c 'xhost +si:localuser:root >/dev/null && echo $DISPLAY > %s/x_display'\n"
+                    % runtime)
+        else:
+            f.write("xwayland disable\n")
+    uid, gid = _nobody()
+    for path in (runtime, config):
+        os.chown(path, uid, gid)
+    env = {"PATH": os.environ.get("PATH", os.defpath), "HOME": runtime, "XDG_RUNTIME_DIR": runtime,
+           "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman"}
+    _spawn(session, "sway", ["setpriv", "--reuid=%d" % uid, "--regid=%d" % gid, "--clear-groups",
+                             "sway", "-c", config], env)
+    session.save(state_path)  # stopped by its PID, also when it fails to come up
+    deadline = time.monotonic() + 20
+    while True:
+        names = os.listdir(runtime)
+        wayland = [n for n in names if re.fullmatch(r"wayland-\d+", n)]
+        ipc = [n for n in names if n.startswith("sway-ipc.")]
+        x_display = ""
+        if xwayland and "x_display" in names:
+            with open(os.path.join(runtime, "x_display"), encoding="utf-8") as f:
+                x_display = f.read().strip()
+        if wayland and ipc and (x_display or not xwayland):
+            break
+        if time.monotonic() > deadline:
+            raise RuntimeError("sway did not come up; see sway.log in " + session.workdir)
+        time.sleep(0.05)
+    session.state.update(wayland=wayland[0], swaysock=os.path.join(runtime, ipc[0]), x_display=x_display)
 
 
 XFCONFD = "/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd"
@@ -274,11 +334,15 @@ def _choose_build(session, arch):
     print("wine session: testing %s (%s)" % (os.path.join(session.build_dir, "vimbrel.exe"), why), flush=True)
 
 
-def start(state_path, native=False, wm="openbox", arch=None):
+def start(state_path, native=False, wm="openbox", arch=None, wayland=False, xwayland=False):
     stop(state_path)  # a session left behind by an interrupted run
     session = Session({"workdir": tempfile.mkdtemp(prefix="vimbrel-e2e-")})
     session.save(state_path)
     try:
+        if wayland:
+            _start_sway(session, xwayland, state_path)
+            session.save(state_path)
+            return session
         _start_xvfb(session)
         session.save(state_path)
         if native:
@@ -355,9 +419,11 @@ def stop(state_path):
         except subprocess.TimeoutExpired:
             pass
     for name, program in (("wineserver", "wineserver"), ("openbox", "openbox"), ("xfwm4", "xfwm4"),
-                          ("xfconfd", "xfconfd"), ("xvfb", "xvfb"), ("dbus", "dbus-daemon")):
+                          ("xfconfd", "xfconfd"), ("xvfb", "xvfb"), ("dbus", "dbus-daemon"), ("sway", "sway")):
         if name in pids:
             _end(pids[name], program)
+    if "runtime" in session.state:
+        shutil.rmtree(session.state["runtime"], ignore_errors=True)
     shutil.rmtree(session.workdir, ignore_errors=True)
     os.remove(state_path)
 
@@ -383,7 +449,7 @@ def main(argv):
     if len(argv) >= 3 and argv[1] == "start":
         options = argv[3:]
         start(os.path.abspath(argv[2]), native="--native" in options, wm=_option(options, "--wm", "openbox"),
-              arch=_option(options, "--arch"))
+              arch=_option(options, "--arch"), wayland="--wayland" in options, xwayland="--xwayland" in options)
         return 0
     if len(argv) == 3 and argv[1] == "stop":
         stop(os.path.abspath(argv[2]))
