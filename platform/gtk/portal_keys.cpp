@@ -182,6 +182,10 @@ bool PortalKeys::Open() {
         Close();
         return false;
     }
+    // The compositor makes the session's keyboard device at its first key,
+    // and may lose that key: a Shift tapped now is the one lost.
+    Keysym(XK_Shift_L, true);
+    Keysym(XK_Shift_L, false);
     return Active();  // unless the desktop closed it while it was being started
 }
 
