@@ -5,13 +5,11 @@
 // The portal takes keysyms, and the compositor finds a key for each in its
 // current layout (and presses Shift itself for a second-level one). The keys
 // are the X11 keyboard's: the first-level keysym of the US layout, latched
-// Shift and Ctrl held, Alt and the Windows keys pressed around each key. The
-// portal cannot tell the desktop's lock state, so the keyboard keeps its own:
-// its Caps Lock light is made the desktop's Caps Lock with Caps_Lock strokes,
-// counted from off at the start; its Num Lock decides between the keypad's
-// digits and its editing keys before anything is sent, and the desktop's
-// Num Lock is left as it is, which the compositor needs off to reach the
-// keypad digits' level.
+// Shift and Ctrl held, Alt and the Windows keys pressed around each key; the
+// keypad's digits go as their keys. The portal cannot tell the desktop's
+// lock state, so the keyboard keeps its own: before each key its Caps Lock
+// and Num Lock lights are made the desktop's locks with Caps_Lock and
+// Num_Lock strokes, counted from both off at the start.
 #include "platform/gtk/portal_keys.h"
 
 #include <gio/gio.h>
@@ -19,7 +17,9 @@
 #include <cstdlib>
 #include <utility>
 
+#include "layout/physical_keys.h"
 #include "platform/gtk/keysyms.h"
+#include "window/controls.h"
 
 namespace vimbrel {
 
@@ -55,6 +55,16 @@ void OnResponse(GDBusConnection*, const char*, const char*, const char*, const c
     auto* waiting = static_cast<Waiting*>(data);
     g_variant_get(parameters, "(u@a{sv})", &waiting->response, &waiting->results);
     g_main_loop_quit(waiting->loop);
+}
+
+// A keypad digit or decimal point goes as its key's input event code: the
+// compositor would type its keysym with Shift, which on the keypad cancels
+// Num Lock. With the desktop's Num Lock on, the key types the digit.
+unsigned KeypadDigitCode(std::uint8_t vk) {
+    if (!((vk >= 96 && vk <= 105) || vk == 110)) return 0;
+    for (const PhysicalKey& p : kPhysicalKeys)
+        if (p.key.control == Control::小键盘 && VirtualKeyOf(p.key) == vk) return static_cast<unsigned>(p.evdev);
+    return 0;
 }
 
 }  // namespace
@@ -189,12 +199,14 @@ bool PortalKeys::Open() {
     return Active();  // unless the desktop closed it while it was being started
 }
 
-void PortalKeys::Keysym(unsigned keysym, bool down) {
-    if (!Active() || keysym == 0) return;
+void PortalKeys::Keysym(unsigned keysym, bool down) { Notify("NotifyKeyboardKeysym", keysym, down); }
+
+void PortalKeys::Notify(const char* method, unsigned value, bool down) {
+    if (!Active() || value == 0) return;
     GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_sync(
-        bus_, kPortal, kPath, kRemoteDesktop, "NotifyKeyboardKeysym",
-        g_variant_new("(oa{sv}iu)", session_.c_str(), nullptr, static_cast<gint32>(keysym), down ? 1u : 0u),
+        bus_, kPortal, kPath, kRemoteDesktop, method,
+        g_variant_new("(oa{sv}iu)", session_.c_str(), nullptr, static_cast<gint32>(value), down ? 1u : 0u),
         nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
     if (reply) {
         g_variant_unref(reply);
@@ -205,14 +217,23 @@ void PortalKeys::Keysym(unsigned keysym, bool down) {
     Lost();
 }
 
-void PortalKeys::SetCapsLock(bool on) {
-    if (capsSent_ == on) return;
-    Keysym(XK_Caps_Lock, true);
-    Keysym(XK_Caps_Lock, false);
-    capsSent_ = on;
+void PortalKeys::SetLocks(bool caps, bool num) {
+    if (capsSent_ != caps) {
+        Keysym(XK_Caps_Lock, true);
+        Keysym(XK_Caps_Lock, false);
+        capsSent_ = caps;
+    }
+    if (numSent_ != num) {
+        Keysym(XK_Num_Lock, true);
+        Keysym(XK_Num_Lock, false);
+        numSent_ = num;
+    }
 }
 
-void PortalKeys::FollowLocks(bool capsLock, bool /*numLock*/) { capsWanted_ = capsLock; }
+void PortalKeys::FollowLocks(bool capsLock, bool numLock) {
+    capsWanted_ = capsLock;
+    numWanted_ = numLock;
+}
 
 void PortalKeys::Press(std::uint8_t vk, bool keypadEnter) {
     const ModifierKind kind = ModifierKindOf(vk);
@@ -220,10 +241,14 @@ void PortalKeys::Press(std::uint8_t vk, bool keypadEnter) {
         aroundKeys_[vk] = true;
         return;
     }
-    SetCapsLock(capsWanted_);
-    // The lock keys are the keyboard's own: Caps Lock was sent just now, as
-    // its light asks, and Num Lock is never sent.
+    SetLocks(capsWanted_, numWanted_);
+    // The lock keys are the keyboard's own: sent just now, as their lights ask.
     if (vk == 20 || vk == 144 || down_[vk]) return;
+    if (const unsigned code = KeypadDigitCode(vk)) {
+        downCode_[vk] = code;
+        Notify("NotifyKeyboardKeycode", code, true);
+        return;
+    }
     const unsigned keysym = resolve_(vk, keypadEnter ? kKeypadEnterKeysym : KeysymOf(vk));
     if (keysym == 0) return;
     if (kind == ModifierKind::Ordinary) {
@@ -241,6 +266,7 @@ void PortalKeys::Release(std::uint8_t vk) {
     const ModifierKind kind = ModifierKindOf(vk);
     if (kind == ModifierKind::AroundKeys) aroundKeys_[vk] = false;
     if (down_[vk]) Keysym(std::exchange(down_[vk], 0), false);
+    if (downCode_[vk]) Notify("NotifyKeyboardKeycode", std::exchange(downCode_[vk], 0), false);
     if (kind == ModifierKind::Ordinary) {
         for (const std::uint8_t m : kAroundKeys)
             if (down_[m]) Keysym(std::exchange(down_[m], 0), false);
@@ -252,8 +278,10 @@ void PortalKeys::Release(std::uint8_t vk) {
 void PortalKeys::ReleaseAllAndRestore() {
     for (unsigned& keysym : down_)
         if (keysym) Keysym(std::exchange(keysym, 0), false);
+    for (unsigned& code : downCode_)
+        if (code) Notify("NotifyKeyboardKeycode", std::exchange(code, 0), false);
     aroundKeys_.fill(false);
-    SetCapsLock(false);
+    SetLocks(false, false);
     Close();
 }
 
@@ -263,7 +291,8 @@ void PortalKeys::Lost() {
     if (!Active()) return;
     session_.clear();
     down_.fill(0);
-    capsSent_ = false;
+    downCode_.fill(0);
+    capsSent_ = numSent_ = false;
     Close();
     if (lost_)
         g_idle_add_once([](gpointer self) {

@@ -48,7 +48,8 @@ public:
 private:
     GVariant* Request(const char* method, std::uint32_t& response);
     void Keysym(unsigned keysym, bool down);
-    void SetCapsLock(bool on);
+    void Notify(const char* method, unsigned value, bool down);
+    void SetLocks(bool caps, bool num);
     void Lost();
     void Close();
 
@@ -58,9 +59,10 @@ private:
     guint closedWatch_ = 0;
     guint portalWatch_ = 0;
     std::function<void()> lost_;
-    bool capsWanted_ = false;  // the keyboard's own Caps Lock light
-    bool capsSent_ = false;    // what the desktop's Caps Lock is, by what this session sent it
+    bool capsWanted_ = false, numWanted_ = false;  // the keyboard's own lights
+    bool capsSent_ = false, numSent_ = false;      // the desktop's locks, by what this session sent
     std::array<unsigned, 256> down_{};     // per virtual-key code, the keysym it went down with
+    std::array<unsigned, 256> downCode_{};  // or the input event code, for a keypad digit
     std::array<bool, 256> aroundKeys_{};  // Alt or Windows key latched: pressed around each other key
 };
 

@@ -96,6 +96,10 @@ class Mouse:
         for pressed in (True, False):
             self._notify("NotifyKeyboardKeysym", GLib.Variant("(ub)", (0xffe1, pressed)))
 
+    def type_keysym(self, keysym):
+        for pressed in (True, False):
+            self._notify("NotifyKeyboardKeysym", GLib.Variant("(ub)", (keysym, pressed)))
+
     def close(self):
         try:
             _call(self.bus, "org.gnome.Mutter.RemoteDesktop", self.session,
@@ -113,7 +117,9 @@ class Gnome:
         os.makedirs(self.dir)
         build = os.environ.get("VIMBREL_NATIVE_BUILD", os.path.normpath(os.path.join(out_dir, "..", "..")))
         self.keyboard_exe = os.path.join(build, "vimbrel")
-        check(os.path.exists(self.keyboard_exe), "%s does not exist: build the native preset" % self.keyboard_exe)
+        self.x_target = os.path.join(build, "tests", "e2e", "native", "x_target")
+        for path in (self.keyboard_exe, self.x_target):
+            check(os.path.exists(path), "%s does not exist: build the native preset" % path)
         self.typed_path = os.path.join(self.dir, "typed.bin")
         self.procs = []
         self.mouse = self.bus = self.keyboard = self.foot = None
@@ -192,6 +198,18 @@ class Gnome:
         self.procs.append(proc)
         return proc
 
+    def run(self, *argv):
+        return subprocess.run([str(a) for a in argv], env=self.env, capture_output=True, text=True,
+                              stdin=subprocess.DEVNULL, timeout=20).stdout
+
+    def x_window(self, title):
+        """The id of an X window with this title, or None."""
+        for line in self.run("xwininfo", "-root", "-tree").splitlines():
+            found = re.match(r'\s*(0x[0-9a-f]+) "%s":' % re.escape(title), line)
+            if found:
+                return found.group(1)
+        return None
+
     def bus_has(self, name):
         return _call(self.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                      "NameHasOwner", GLib.Variant("(s)", (name,)), "(b)").unpack()[0]
@@ -213,8 +231,11 @@ class Gnome:
             len(re.findall(r"wl_keyboard@\d+\.leave\(", log))
 
     def start_keyboard(self):
+        """foot, then the keyboard, up to the portal's dialog, which takes the focus."""
+        self.start_foot()
         self.keyboard = self.spawn([self.keyboard_exe], "vimbrel")
-        return self.keyboard
+        wait_for("the portal's dialog", lambda: self.foot_focus()[1] > 0)
+        time.sleep(1)  # drawn
 
     def typed(self):
         with open(self.typed_path, "rb") as f:
@@ -300,13 +321,93 @@ def _processes_with(runtime):
     return found
 
 
+def case_typing(desktop):
+    """Approved, the keyboard types into foot, a Wayland client, exactly: latched Shift
+    and Ctrl, its own Caps Lock (with Shift, the small letter), a keypad digit under its
+    own Num Lock, Enter. foot keeps the keyboard focus throughout."""
+    with Gnome(desktop.out_dir, "wayland_gnome_typing") as g:
+        g.start_keyboard()
+        g.answer(True)
+        focus = g.foot_focus()
+        shift, ctrl, caps = ("换档", 160), ("控制", 162), ("大写锁", 0)
+        g.click(("SKB", 72), ("SKB", 73), shift, ("SKB", 49), shift, caps, ("SKB", 65), ("SKB", 66),
+                shift, ("SKB", 65), shift, caps, ctrl, ("SKB", 67), ctrl, ("小键盘", 97), ("SKB", 13))
+        want = b"hi!ABa\x031\r"
+        try:
+            wait_for("the text at foot", lambda: g.typed() == want)
+        except CaseFailure:
+            raise CaseFailure("foot got %r, not %r" % (g.typed(), want))
+        g.shot("typed")
+        check(g.foot_focus()[1] == focus[1], "foot lost the keyboard focus: %r then %r" % (focus, g.foot_focus()))
+
+
+def case_focus(desktop):
+    """Clicks on the keyboard's background, its title bar, a light and a key never take
+    the keyboard focus from foot: it sees no wl_keyboard.leave, and the key arrives."""
+    with Gnome(desktop.out_dir, "wayland_gnome_focus") as g:
+        g.start_keyboard()
+        g.answer(True)
+        focus = g.foot_focus()
+        x0, y0 = g.origin
+        background = (x0 + pixels(720, 96), y0 + pixels(200, 96))
+        title = (x0 + 100, y0 - 12)
+        for point in (background, title, g.point(("数字灯", 0)), background):
+            g.mouse.click(*point)
+            time.sleep(0.2)
+        g.click(("SKB", 90))
+        wait_for("z at foot", lambda: g.typed() == b"z")
+        g.shot("keyboard_over_foot")
+        check(g.foot_focus()[1] == focus[1], "foot lost the keyboard focus: %r then %r" % (focus, g.foot_focus()))
+
+
+def case_declined(desktop):
+    """Remote interaction declined, the keyboard says so in a message box and sends its
+    keys through XTest: a latched Shift is down on the X display, and foot gets nothing."""
+    with Gnome(desktop.out_dir, "wayland_gnome_declined") as g:
+        g.start_keyboard()
+        g.answer(False)
+        box = wait_for("the message box", lambda: g.x_window("Vimbrel"))
+        g.shot("declined_message")
+        g.run(g.x_target, "close", box)
+        wait_for("the message box closed", lambda: not g.x_window("Vimbrel"))
+        g.click(("换档", 160))
+        down = wait_for("Shift down on the X display", lambda: g.run(g.x_target, "keys").strip() != "none" and
+                        g.run(g.x_target, "keys").strip())
+        check(down == "50", "keycodes down on X: %r, not Shift's 50" % down)
+        g.click(("SKB", 65), ("换档", 160))
+        wait_for("Shift let go on X", lambda: g.run(g.x_target, "keys").strip() == "none")
+        check(g.typed() == b"", "foot got %r through a declined portal" % g.typed())
+
+
+def case_sigterm(desktop):
+    """Ended by SIGTERM with Shift latched and its Caps Lock on, the keyboard lets go of
+    Shift and turns the desktop's Caps Lock off through the session before closing it:
+    a key typed afterwards by another device is a small letter."""
+    with Gnome(desktop.out_dir, "wayland_gnome_sigterm") as g:
+        g.start_keyboard()
+        g.answer(True)
+        g.click(("大写锁", 0), ("换档", 160), ("SKB", 65))
+        wait_for("a at foot (Shift and Caps Lock)", lambda: g.typed() == b"a")
+        g.click(("SKB", 49))
+        wait_for("! at foot", lambda: g.typed() == b"a!")
+        g.keyboard.send_signal(signal.SIGTERM)
+        wait_for("the keyboard to exit", lambda: g.keyboard.poll() is not None)
+        check(g.keyboard.returncode == 0, "exit status %d" % g.keyboard.returncode)
+        # A letter shows Caps Lock or Shift left on, a digit Shift (both on leave the letter small).
+        g.mouse.type_keysym(ord("q"))
+        g.mouse.type_keysym(ord("1"))
+        try:
+            wait_for("the next keys at foot", lambda: len(g.typed()) == 4)
+        except CaseFailure:
+            raise CaseFailure("foot got %r after the keyboard ended" % g.typed())
+        check(g.typed() == b"a!q1", "after SIGTERM q1 typed as %r: Shift or Caps Lock left on" % g.typed()[2:])
+
+
 if __name__ == "__main__":
     # By hand: a session, a keyboard over foot, pictures until Ctrl-C.
     with Gnome(sys.argv[1] if len(sys.argv) > 1 else tempfile.mkdtemp(), "by_hand") as g:
         g.spawn(["dbus-monitor", "--session"], "monitor")
-        g.start_foot()
         g.start_keyboard()
-        time.sleep(2)
         g.answer(True)
         print("before clicks", g.foot_focus(), flush=True)
         g.mouse.move(*g.point(("SKB", 72)))
