@@ -383,11 +383,30 @@ def case_declined(desktop):
         check(g.typed() == b"", "foot got %r through a declined portal" % g.typed())
 
 
+def _portal_calls(path):
+    """(method, its integer arguments) of each call to the portal, in order, from dbus-monitor."""
+    calls = []
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            found = re.match(r"method call .*interface=org\.freedesktop\.portal\.(\w+); member=(\w+)", line)
+            if found:
+                calls.append((found.group(2), []))
+            elif line.startswith("method") or line.startswith("signal"):
+                calls.append((None, []))
+            elif calls and re.match(r"\s+u?int32 \d+", line):
+                calls[-1][1].append(int(line.split()[1]))
+    return [(method, args) for method, args in calls if method]
+
+
 def case_sigterm(desktop):
     """Ended by SIGTERM with Shift latched and its Caps Lock on, the keyboard lets go of
-    Shift and turns the desktop's Caps Lock off through the session before closing it:
-    a key typed afterwards by another device is a small letter."""
+    Shift through the session, turns the desktop's Caps Lock off, then closes the
+    session: a key typed afterwards by another device is a small letter. (mutter lets
+    go of a closed session's keys itself, so the letting go is read off the bus.)"""
     with Gnome(desktop.out_dir, "wayland_gnome_sigterm") as g:
+        monitor = os.path.join(g.dir, "monitor.out")
+        g.spawn(["dbus-monitor", "--session", "type='method_call',interface='org.freedesktop.portal.RemoteDesktop'",
+                 "type='method_call',interface='org.freedesktop.portal.Session'"], "monitor")
         g.start_keyboard()
         g.answer(True)
         g.click(("大写锁", 0), ("换档", 160), ("SKB", 65))
@@ -405,3 +424,9 @@ def case_sigterm(desktop):
         except CaseFailure:
             raise CaseFailure("foot got %r after the keyboard ended" % g.typed())
         check(g.typed() == b"a!q1", "after SIGTERM q1 typed as %r: Shift or Caps Lock left on" % g.typed()[2:])
+        calls = _portal_calls(monitor)
+        closed = [i for i, (method, _) in enumerate(calls) if method == "Close"]
+        shift_up = [i for i, call in enumerate(calls) if call == ("NotifyKeyboardKeysym", [0xffe1, 0])]
+        check(closed and closed[-1] == len(calls) - 1, "the session was not closed last: %r" % calls[-6:])
+        check(shift_up and closed[-1] - 6 < shift_up[-1] < closed[-1],
+              "Shift not let go through the session before it closed: %r" % calls[-6:])
