@@ -93,6 +93,7 @@ CASES = (
     ("wayland_gnome_typing", gnome.case_typing, NATIVE_TIMEOUT),
     ("wayland_gnome_focus", gnome.case_focus, NATIVE_TIMEOUT),
     ("wayland_gnome_declined", gnome.case_declined, NATIVE_TIMEOUT),
+    ("wayland_gnome_closed", gnome.case_closed, NATIVE_TIMEOUT),
     ("wayland_gnome_sigterm", gnome.case_sigterm, NATIVE_TIMEOUT),
     ("native_package", package.case_native_package, 300),
     ("windows_packages", package.case_windows_packages, DEFAULT_TIMEOUT),

@@ -202,6 +202,12 @@ class Gnome:
         return subprocess.run([str(a) for a in argv], env=self.env, capture_output=True, text=True,
                               stdin=subprocess.DEVNULL, timeout=20).stdout
 
+    def end(self, name):
+        """Ends the program that owns this name on the bus, which the bus started."""
+        pid = _call(self.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                    "GetConnectionUnixProcessID", GLib.Variant("(s)", (name,)), "(u)").unpack()[0]
+        os.kill(pid, signal.SIGTERM)
+
     def x_window(self, title):
         """The id of an X window with this title, or None."""
         for line in self.run("xwininfo", "-root", "-tree").splitlines():
@@ -364,23 +370,41 @@ def case_focus(desktop):
         wait_for("z at foot after it", lambda: g.typed() == b"zz")
 
 
+def _falls_back(g, picture):
+    """The message box, then keys through XTest: a latched Shift is down on the X
+    display (the portal's would not be), and foot gets nothing of it."""
+    typed = g.typed()
+    box = wait_for("the message box", lambda: g.x_window("Vimbrel"))
+    g.shot(picture)
+    g.run(g.x_target, "close", box)
+    wait_for("the message box closed", lambda: not g.x_window("Vimbrel"))
+    g.click(("换档", 160))
+    down = wait_for("Shift down on the X display", lambda: g.run(g.x_target, "keys").strip() != "none" and
+                    g.run(g.x_target, "keys").strip())
+    check(down == "50", "keycodes down on X: %r, not Shift's 50" % down)
+    g.click(("SKB", 65), ("换档", 160))
+    wait_for("Shift let go on X", lambda: g.run(g.x_target, "keys").strip() == "none")
+    check(g.typed() == typed, "foot got %r through XTest" % g.typed()[len(typed):])
+
+
 def case_declined(desktop):
-    """Remote interaction declined, the keyboard says so in a message box and sends its
-    keys through XTest: a latched Shift is down on the X display, and foot gets nothing."""
+    """Remote interaction declined, the keyboard says so and falls back to XTest."""
     with Gnome(desktop.out_dir, "wayland_gnome_declined") as g:
         g.start_keyboard()
         g.answer(False)
-        box = wait_for("the message box", lambda: g.x_window("Vimbrel"))
-        g.shot("declined_message")
-        g.run(g.x_target, "close", box)
-        wait_for("the message box closed", lambda: not g.x_window("Vimbrel"))
-        g.click(("换档", 160))
-        down = wait_for("Shift down on the X display", lambda: g.run(g.x_target, "keys").strip() != "none" and
-                        g.run(g.x_target, "keys").strip())
-        check(down == "50", "keycodes down on X: %r, not Shift's 50" % down)
-        g.click(("SKB", 65), ("换档", 160))
-        wait_for("Shift let go on X", lambda: g.run(g.x_target, "keys").strip() == "none")
-        check(g.typed() == b"", "foot got %r through a declined portal" % g.typed())
+        _falls_back(g, "declined_message")
+
+
+def case_closed(desktop):
+    """The session ends later (the portal gone): the keyboard says so and falls
+    back to XTest."""
+    with Gnome(desktop.out_dir, "wayland_gnome_closed") as g:
+        g.start_keyboard()
+        g.answer(True)
+        g.click(("SKB", 65))
+        wait_for("a at foot", lambda: g.typed() == b"a")
+        g.end("org.freedesktop.portal.Desktop")
+        _falls_back(g, "closed_message")
 
 
 def _portal_calls(path):
