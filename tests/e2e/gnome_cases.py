@@ -350,7 +350,8 @@ def case_typing(desktop):
 def case_focus(desktop):
     """Clicks on the keyboard's background, a light and its keys never take the keyboard
     focus from foot: it sees no wl_keyboard.leave, and the keys arrive. A click on the
-    title bar, which mutter draws, is mutter's move: foot has the focus again after it."""
+    title bar, which mutter draws, starts mutter's move, which holds the keyboard focus
+    while it lasts: foot has the focus again after it."""
     with Gnome(desktop.out_dir, "wayland_gnome_focus") as g:
         g.start_keyboard()
         g.answer(True)
