@@ -19,6 +19,8 @@ packages=(
     libgtk-layer-shell-dev libwayland-dev libxkbcommon-dev  # the native keyboard on Wayland: layer surface, virtual keyboard, keymap
     libwayland-bin                                    #   wayland-scanner, run by CMake for the protocols
     sway foot grim wtype xwayland x11-xserver-utils  # its end-to-end tests: a headless compositor, a client, screenshots, XWayland
+    mutter xdg-desktop-portal xdg-desktop-portal-gnome  # and on GNOME: its compositor and the RemoteDesktop portal,
+    pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-tools  #   the screen cast of its monitor to PNG
     dpkg-dev lintian desktop-file-utils appstream     # the .deb: its dependencies, checks of the package,
     libgtk-3-bin                                      #   its menu entry and metadata, and gtk-launch
 )

@@ -1,5 +1,7 @@
 #include "platform/gtk/backend.h"
 
+#include "platform/gtk/portal_keys.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -82,6 +84,7 @@ BackendChoice ChooseBackend(int& argc, char** argv) {
             choice.backend = Backend::Wayland;
         else
             choice.xwaylandOnly = !globals.empty();
+        choice.portalKeys = choice.xwaylandOnly && RemoteDesktopOffered();
     }
     return choice;
 }

@@ -98,9 +98,11 @@ int SettingsDpi() {
 
 }  // namespace
 
-GtkKeyboard::GtkKeyboard() : xKeys_(std::in_place, XDisplay()), keys_(*xKeys_) {}
+GtkKeyboard::GtkKeyboard() : xKeys_(std::in_place, XDisplay()), keys_(&*xKeys_) {}
 
-GtkKeyboard::GtkKeyboard(KeySender& keys, LayerWindow& layer) : keys_(keys), layer_(&layer) {}
+GtkKeyboard::GtkKeyboard(KeySender& keys) : xKeys_(std::in_place, XDisplay()), keys_(&keys) {}
+
+GtkKeyboard::GtkKeyboard(KeySender& keys, LayerWindow& layer) : keys_(&keys), layer_(&layer) {}
 
 GtkKeyboard::~GtkKeyboard() {
     Unload();
@@ -168,13 +170,22 @@ void GtkKeyboard::Create() {
 
     CreateControls();
     keyboard_.Form_Load();
-    // The lock state is the X server's, and so is every change to it, whoever
-    // makes it; keys held on the physical keyboard show on their keys.
-    if (xKeys_) {
-        const LockState locks = xKeys_->Locks();
-        keyboard_.SystemLocks(locks.capsLock, locks.numLock, locks.scrollLock);
-        xKeys_->WatchPhysicalKeys(gdk_x11_get_default_root_xwindow());
-    }
+    if (xKeys_ && keys_ == &*xKeys_) FollowX();
+}
+
+// The lock state is the X server's, and so is every change to it, whoever
+// makes it; keys held on the physical keyboard show on their keys. Not where
+// the keys go through the portal: there X's locks are not the ones typed with.
+void GtkKeyboard::FollowX() {
+    const LockState locks = xKeys_->Locks();
+    keyboard_.SystemLocks(locks.capsLock, locks.numLock, locks.scrollLock);
+    xKeys_->WatchPhysicalKeys(gdk_x11_get_default_root_xwindow());
+}
+
+void GtkKeyboard::FallBackToXTest() {
+    if (!xKeys_ || keys_ == &*xKeys_ || unloaded_) return;
+    keys_ = &*xKeys_;
+    FollowX();
 }
 
 // Every event of the display passes here: X's keyboard notifications keep the
@@ -184,6 +195,10 @@ GdkFilterReturn GtkKeyboard::HearKeyboardEvents(GdkXEvent* xevent, GdkEvent*, gp
     auto* self = static_cast<GtkKeyboard*>(data);
     const XEvent& event = *static_cast<XEvent*>(xevent);
     XKeys& keys = *self->xKeys_;
+    if (self->keys_ != &keys) {
+        keys.Hear(event);  // the layout that the portal's keysyms are looked up in
+        return GDK_FILTER_CONTINUE;
+    }
     if (keys.Hear(event)) {
         const LockState locks = keys.Locks();
         self->keyboard_.SystemLocks(locks.capsLock, locks.numLock, locks.scrollLock);
@@ -405,7 +420,7 @@ void GtkKeyboard::Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     keyboard_.Form_Unload();
-    keys_.ReleaseAllAndRestore();
+    keys_->ReleaseAllAndRestore();
 }
 
 void GtkKeyboard::ComeBack() {
@@ -436,13 +451,13 @@ GdkCursor* GtkKeyboard::FingerCursor(Finger finger) {
 
 void GtkKeyboard::KeyDown(std::uint8_t vk) {
     const ControlStates& states = keyboard_.States();
-    keys_.FollowLocks(LightLit(states.LightColour(Light::大写灯)), LightLit(states.LightColour(Light::数字灯)));
+    keys_->FollowLocks(LightLit(states.LightColour(Light::大写灯)), LightLit(states.LightColour(Light::数字灯)));
     const bool keypadEnter =
         clickingRow_ >= 0 && kKeys[static_cast<std::size_t>(clickingRow_)].key.control == Control::小回车;
-    keys_.Press(vk, keypadEnter);
+    keys_->Press(vk, keypadEnter);
 }
 
-void GtkKeyboard::KeyUp(std::uint8_t vk) { keys_.Release(vk); }
+void GtkKeyboard::KeyUp(std::uint8_t vk) { keys_->Release(vk); }
 
 void GtkKeyboard::RedrawKey(KeyRef key, KeyChange what) {
     const int row = KeyRow(key);

@@ -1,6 +1,7 @@
 // GtkKeyboard: the keyboard window through GTK 3, its 104 key buttons,
 // lights and labels. It is the core's platform and forwards events to it.
-// On X11 it is an ordinary window sending keys through XTest; on Wayland a
+// On X11 it is an ordinary window sending keys through XTest (or, through
+// XWayland, through the desktop's RemoteDesktop portal); on Wayland a
 // layer surface (layer_window.h) sending them through the compositor's
 // virtual keyboard (wayland_keys.h).
 #pragma once
@@ -25,6 +26,9 @@ namespace vimbrel {
 class GtkKeyboard final : public Platform {
 public:
     GtkKeyboard();  // on X11
+    // On X11 through XWayland, the keys going to keys (the desktop's
+    // remote-input portal); the keyboard keeps its own lock state.
+    explicit GtkKeyboard(KeySender& keys);
     // On Wayland: the window takes the role of a layer surface, the keys go to keys.
     GtkKeyboard(KeySender& keys, LayerWindow& layer);
     ~GtkKeyboard() override;
@@ -39,6 +43,11 @@ public:
     // Another start on this display asked for the keyboard: an iconified one
     // comes back, without taking the focus.
     void ComeBack();
+    // The keys given at construction can no longer be sent: from now on they
+    // go through XTest, with the lock state X's, as on any X11 display.
+    void FallBackToXTest();
+    // XKeys::OnLayout on this display: what a sender of keysyms sends.
+    unsigned OnLayout(std::uint8_t vk, unsigned keysym) { return xKeys_ ? xKeys_->OnLayout(vk, keysym) : keysym; }
 
     // Platform.
     void KeyDown(std::uint8_t vk) override;
@@ -78,6 +87,7 @@ private:
     static GdkFilterReturn HearKeyboardEvents(GdkXEvent* xevent, GdkEvent* event, gpointer self);
 
     void CreateControls();
+    void FollowX();
     void MoveFocusTo(int row);
     bool OverControl(double x, double y) const;  // a key or a label covers this client point
     bool BackgroundIn(cairo_t* cr) const;        // the draw shows background of the window's own
@@ -103,7 +113,7 @@ private:
     std::array<GdkCursor*, kFingerCount> fingerCursors_{};
     std::array<bool, kKeys.size()> cursorSet_{};
     std::optional<XKeys> xKeys_;  // on X11
-    KeySender& keys_;
+    KeySender* keys_;
     LayerWindow* layer_ = nullptr;  // on Wayland
     int focusedRow_ = -1;   // the key holding the focus within the window
     int clickingRow_ = -1;  // the key whose click is being handled

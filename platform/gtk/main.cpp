@@ -8,11 +8,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
 #include "platform/gtk/backend.h"
 #include "platform/gtk/gtk_keyboard.h"
+#include "platform/gtk/portal_keys.h"
 #include "platform/gtk/single_instance.h"
 #include "platform/gtk/wayland_instance.h"
 #include "platform/gtk/wayland_keys.h"
@@ -20,6 +22,7 @@
 namespace {
 
 vimbrel::GtkKeyboard* g_keyboard = nullptr;
+vimbrel::PortalKeys* g_portal = nullptr;
 std::string g_displayName;
 
 // Ended by a signal: the same way out as the close button.
@@ -33,6 +36,7 @@ gboolean OnSignal(gpointer) {
 // connection lets go of them and gives the borrowed keycodes back.
 int OnConnectionLost(Display*) {
     std::fputs("vimbrel: the connection to the X display was lost\n", stderr);
+    if (g_portal) g_portal->ReleaseAllAndRestore();  // the session bus is still there
     vimbrel::XKeys::RescueAfterConnectionLoss(g_displayName.c_str());
     _exit(1);
 }
@@ -58,6 +62,15 @@ constexpr char16_t kXwaylandTitle[] = u"Vimbrel";
 constexpr char16_t kXwaylandText[] =
     u"此 Wayland 桌面不提供屏幕键盘所需的接口（wlr 层外壳与虚拟键盘），键盘经由 XWayland 运行。\n"
     u"目前只有 X11 应用程序能收到它的按键，Wayland 应用程序收不到。";
+
+// Where the keys went through the desktop's remote-input portal and no
+// longer can: said once, as the keyboard falls back to XTest.
+constexpr char16_t kPortalDeclinedText[] =
+    u"未获准远程输入，屏幕键盘改经 XWayland 发送按键。\n"
+    u"目前只有 X11 应用程序能收到它的按键，Wayland 应用程序收不到。重新启动键盘可再次请求许可。";
+constexpr char16_t kPortalClosedText[] =
+    u"桌面结束了屏幕键盘的远程输入，键盘改经 XWayland 发送按键。\n"
+    u"目前只有 X11 应用程序能收到它的按键，Wayland 应用程序收不到。重新启动键盘可再次请求许可。";
 
 // A compositor with a layer shell and virtual keyboards (wlroots): a layer
 // surface typing through the compositor. If the compositor goes away, GDK
@@ -94,7 +107,7 @@ int main(int argc, char** argv) {
     const vimbrel::BackendChoice choice = vimbrel::ChooseBackend(argc, argv);
     if (choice.backend == vimbrel::Backend::Wayland) return RunOnWayland(argc, argv);
     // XTest reaches X clients only; under Wayland that is what runs through Xwayland.
-    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland)
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland && !choice.portalKeys)
         std::fputs("vimbrel: Wayland session: keys reach X (Xwayland) applications only\n", stderr);
     gdk_set_allowed_backends("x11");
     if (!gtk_init_check(&argc, &argv)) {
@@ -110,14 +123,43 @@ int main(int argc, char** argv) {
     vimbrel::XKeys::RecoverAbandoned(display);
     gdk_window_add_filter(nullptr, OnXEvent, &claim);
 
-    vimbrel::GtkKeyboard keyboard;
-    g_keyboard = &keyboard;
+    // The desktop asks the user (GNOME, at every start) before the keyboard
+    // appears, so that the answer is given before the first click. A session
+    // that does not start leaves the keyboard on XTest.
+    std::optional<vimbrel::PortalKeys> portal;
+    bool declined = false;
+    if (choice.portalKeys) {
+        portal.emplace([](std::uint8_t vk, unsigned keysym) { return g_keyboard ? g_keyboard->OnLayout(vk, keysym) : 0u; });
+        if (!portal->Open()) {
+            portal.reset();
+            declined = true;
+        }
+    }
+    std::optional<vimbrel::GtkKeyboard> keyboard;
+    if (portal)
+        keyboard.emplace(*portal);
+    else
+        keyboard.emplace();
+    g_keyboard = &*keyboard;
+    g_portal = portal ? &*portal : nullptr;
     XSetIOErrorHandler(OnConnectionLost);
     for (const int sig : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(sig, OnSignal, nullptr);
 
-    keyboard.Create();
-    if (choice.xwaylandOnly && vimbrel::FirstXwaylandNotice()) keyboard.ShowMessage(kXwaylandTitle, kXwaylandText);
+    keyboard->Create();
+    if (portal) {
+        portal->OnLost([] {
+            g_portal = nullptr;
+            g_keyboard->FallBackToXTest();
+            g_keyboard->ShowMessage(kXwaylandTitle, kPortalClosedText);
+        });
+    } else if (declined) {
+        keyboard->ShowMessage(kXwaylandTitle, kPortalDeclinedText);
+    } else if (choice.xwaylandOnly && vimbrel::FirstXwaylandNotice()) {
+        keyboard->ShowMessage(kXwaylandTitle, kXwaylandText);
+    }
     gtk_main();
+    keyboard.reset();
     g_keyboard = nullptr;
+    g_portal = nullptr;
     return 0;
 }

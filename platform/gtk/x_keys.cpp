@@ -17,6 +17,7 @@
 
 #include "captions/caption_tables.h"
 #include "layout/key_table.h"
+#include "layout/physical_keys.h"
 #include "platform/gtk/keysyms.h"
 #include "window/controls.h"
 
@@ -195,14 +196,29 @@ void XKeys::Fake(KeyCode code, bool down) {
 
 bool XKeys::CodeIsDown(KeyCode code) const { return std::find(down_.begin(), down_.end(), code) != down_.end(); }
 
-KeyCode XKeys::CodeFor(KeySym keysym) {
+bool XKeys::ReadMap() {
     if (!map_) map_ = XkbGetMap(display_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
-    if (!map_) return 0;
+    if (!map_) return false;
     if (group_ < 0) {
         XkbStateRec state{};
         XkbGetState(display_, XkbUseCoreKbd, &state);
         group_ = state.group;
     }
+    return true;
+}
+
+KeySym XKeys::OnLayout(std::uint8_t vk, KeySym keysym) {
+    if (!ReadMap()) return keysym;  // nothing to go by: as it is
+    for (int code = map_->min_key_code; code <= map_->max_key_code; ++code)
+        if (HasSym(map_, code, group_, keysym)) return keysym;
+    for (const auto& p : kPhysicalKeys)
+        if (VirtualKeyOf(p.key) == vk && p.evdev + 8 <= map_->max_key_code)
+            return FirstLevelSym(map_, p.evdev + 8, group_);
+    return NoSymbol;
+}
+
+KeyCode XKeys::CodeFor(KeySym keysym) {
+    if (!ReadMap()) return 0;
     for (int code = map_->min_key_code; code <= map_->max_key_code; ++code)
         if (FirstLevelSym(map_, code, group_) == keysym) return static_cast<KeyCode>(code);
     // A keypad digit sits on its key's Num Lock level: that key, and X applies

@@ -54,6 +54,11 @@ public:
     // A raw key event of the display that the keyboard did not send itself;
     // nothing for any other event.
     std::optional<RawKey> PhysicalKey(const XEvent& event);
+    // The keysym that types the key with this virtual-key code on the current
+    // layout, for senders that cannot bind a keycode of their own: keysym
+    // itself where some key of the current group carries it, otherwise the
+    // first-level keysym of the key in the US keysym's place; NoSymbol for none.
+    KeySym OnLayout(std::uint8_t vk, KeySym keysym);
     // Lets go of every key still down and gives the spare keycodes back.
     void ReleaseAllAndRestore() override;
     // The same through a fresh connection, when the keyboard's own one is gone.
@@ -68,6 +73,7 @@ private:
         KeyCode code;
         KeySym keysym;
     };
+    bool ReadMap();
     KeyCode CodeFor(KeySym keysym);
     KeyCode BindSpareCode(KeySym keysym);
     bool CodeIsDown(KeyCode code) const;

@@ -33,6 +33,7 @@ import session as sessionlib  # noqa: E402
 import package_cases as package  # noqa: E402
 import wine_cases as wine  # noqa: E402
 import wayland_cases as wayland  # noqa: E402
+import gnome_cases as gnome  # noqa: E402
 from harness import VERSION, VERSION_TEXT, CaseFailure, Desktop  # noqa: E402
 
 DEFAULT_TIMEOUT = 150
@@ -41,7 +42,7 @@ NATIVE_TIMEOUT = 120
 # The one table of cases: name, function, timeout in seconds. The Windows
 # build's cases share one Wine session; the native keyboard's ("native_")
 # start an X server of their own each, and its Wayland cases ("wayland_") a
-# headless sway each.
+# headless sway each, or a headless mutter ("wayland_gnome_").
 CASES = (
     ("ordinary_keys", wine.case_ordinary_keys, DEFAULT_TIMEOUT),
     ("double_click", wine.case_double_click, DEFAULT_TIMEOUT),
@@ -89,6 +90,11 @@ CASES = (
     ("wayland_one_per_display", wayland.case_one_per_display, NATIVE_TIMEOUT),
     ("wayland_ways_out", wayland.case_ways_out, NATIVE_TIMEOUT),
     ("wayland_backend_choice", wayland.case_backend_choice, NATIVE_TIMEOUT),
+    ("wayland_gnome_typing", gnome.case_typing, NATIVE_TIMEOUT),
+    ("wayland_gnome_focus", gnome.case_focus, NATIVE_TIMEOUT),
+    ("wayland_gnome_declined", gnome.case_declined, NATIVE_TIMEOUT),
+    ("wayland_gnome_closed", gnome.case_closed, NATIVE_TIMEOUT),
+    ("wayland_gnome_sigterm", gnome.case_sigterm, NATIVE_TIMEOUT),
     ("native_package", package.case_native_package, 300),
     ("windows_packages", package.case_windows_packages, DEFAULT_TIMEOUT),
     ("win64_smoke", wine.case_smoke, DEFAULT_TIMEOUT),
