@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "bench/gtk/plain_keys.h"
 #include "layout/key_table.h"
 #include "layout/twips.h"
 #include "platform/gtk/keysyms.h"
@@ -29,31 +30,12 @@
 
 namespace {
 
-constexpr char kCss[] = "button { padding: 0; margin: 0; min-width: 0; min-height: 0; }";
 
 zwp_virtual_keyboard_manager_v1* g_manager = nullptr;
 zwp_virtual_keyboard_v1* g_keyboard = nullptr;
 std::array<std::uint32_t, vimbrel::kKeys.size()> g_codes{};  // evdev code per key row
 
-// Each key's keysym, worked out while compiling, as the X11 floor does.
-constexpr std::array<unsigned, vimbrel::kKeys.size()> kKeysyms = [] {
-    std::array<unsigned, vimbrel::kKeys.size()> syms{};
-    for (std::size_t row = 0; row < syms.size(); ++row) {
-        const vimbrel::KeyRef key = vimbrel::kKeys[row].key;
-        syms[row] = key.control == vimbrel::Control::小回车
-                        ? vimbrel::kKeypadEnterKeysym
-                        : vimbrel::KeysymOf(static_cast<std::uint8_t>(vimbrel::VirtualKeyOf(key)));
-    }
-    return syms;
-}();
 
-std::string Utf8(std::u16string_view text) {
-    gchar* s = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(text.data()), static_cast<glong>(text.size()),
-                               nullptr, nullptr, nullptr);
-    std::string out = s ? s : "";
-    g_free(s);
-    return out;
-}
 
 void OnGlobal(void*, wl_registry* registry, std::uint32_t name, const char* interface, std::uint32_t) {
     if (std::string_view(interface) == zwp_virtual_keyboard_manager_v1_interface.name)
@@ -84,7 +66,7 @@ bool MakeKeyboard() {
     close(fd);
     free(text);
     for (std::size_t row = 0; row < g_codes.size(); ++row) {
-        const unsigned sym = kKeysyms[row];
+        const unsigned sym = floor_keys::kKeysyms[row];
         for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap); code <= xkb_keymap_max_keycode(keymap); ++code) {
             const xkb_keysym_t* syms = nullptr;
             if (xkb_keymap_key_get_syms_by_level(keymap, code, 0, 0, &syms) >= 1 && syms[0] == sym) {
@@ -115,11 +97,7 @@ int main(int argc, char** argv) {
     if (!gtk_init_check(&argc, &argv) || !MakeKeyboard()) return 1;
     constexpr int dpi = 96;
 
-    GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(css, kCss, -1, nullptr);
-    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
-                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);
+    floor_keys::LoadCss();
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* w = GTK_WINDOW(window);
@@ -131,20 +109,7 @@ int main(int argc, char** argv) {
     gtk_layer_set_margin(w, GTK_LAYER_SHELL_EDGE_BOTTOM, TwipsToPixels(450, dpi));
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
-    GtkWidget* fixed = gtk_fixed_new();
-    gtk_widget_set_size_request(fixed, TwipsToPixels(vimbrel::kClientWidth, dpi),
-                                TwipsToPixels(vimbrel::kClientHeight, dpi));
-    gtk_container_add(GTK_CONTAINER(window), fixed);
-    for (std::size_t row = 0; row < vimbrel::kKeys.size(); ++row) {
-        const vimbrel::KeyDef& k = vimbrel::kKeys[row];
-        const vimbrel::PixelRect r = vimbrel::ToPixels(k.left, k.top, k.width, k.height, dpi);
-        GtkWidget* button = gtk_button_new_with_label(Utf8(k.caption).c_str());
-        gtk_label_set_ellipsize(GTK_LABEL(gtk_bin_get_child(GTK_BIN(button))), PANGO_ELLIPSIZE_END);
-        gtk_widget_set_can_focus(button, FALSE);
-        gtk_widget_set_size_request(button, r.right - r.left, r.bottom - r.top);
-        g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), GSIZE_TO_POINTER(row));
-        gtk_fixed_put(GTK_FIXED(fixed), button, r.left, r.top);
-    }
+    floor_keys::AddKeys(window, dpi, OnClicked);
     gtk_widget_show_all(window);
     gtk_main();
     return 0;

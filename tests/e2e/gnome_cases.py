@@ -30,7 +30,7 @@ from gi.repository import GdkPixbuf, Gio, GLib  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import session as sessionlib  # noqa: E402
-from harness import KEYBOARD_TITLE, CaseFailure, check  # noqa: E402
+from harness import KEYBOARD_TITLE, CaseFailure, CaseRun, check  # noqa: E402
 from native_cases import LAYOUT, pixels, wait_for  # noqa: E402
 
 WIDTH, HEIGHT = 1280, 1024
@@ -108,21 +108,14 @@ class Mouse:
             pass
 
 
-class Gnome:
+class Gnome(CaseRun):
     """One case's bus, PipeWire, headless mutter, foot and keyboard; all ended at the end."""
 
     def __init__(self, out_dir, case):
-        self.dir = os.path.join(out_dir, case)
-        shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
-        build = os.environ.get("VIMBREL_NATIVE_BUILD", os.path.normpath(os.path.join(out_dir, "..", "..")))
-        self.keyboard_exe = os.path.join(build, "vimbrel")
-        self.x_target = os.path.join(build, "tests", "e2e", "native", "x_target")
-        for path in (self.keyboard_exe, self.x_target):
-            check(os.path.exists(path), "%s does not exist: build the native preset" % path)
+        super().__init__(out_dir, case, "tests/e2e/native/x_target")
+        self.x_target, = self.helpers
         self.typed_path = os.path.join(self.dir, "typed.bin")
-        self.procs = []
-        self.mouse = self.bus = self.keyboard = self.foot = None
+        self.mouse = self.bus = self.foot = None
         self.shots = 0
 
     def __enter__(self):
@@ -189,14 +182,6 @@ class Gnome:
         return False
 
     # --- programs --------------------------------------------------------------
-
-    def spawn(self, argv, name, env=None):
-        log = open(os.path.join(self.dir, name + ".out"), "ab")
-        proc = subprocess.Popen(argv, env=env or self.env, stdin=subprocess.DEVNULL, stdout=log,
-                                stderr=subprocess.STDOUT)
-        log.close()
-        self.procs.append(proc)
-        return proc
 
     def run(self, *argv):
         return subprocess.run([str(a) for a in argv], env=self.env, capture_output=True, text=True,

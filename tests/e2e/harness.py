@@ -8,6 +8,7 @@ import ctypes
 import hashlib
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -331,6 +332,38 @@ class KeyLog:
             time.sleep(0.03)
         return self.events()
 
+
+
+class CaseRun:
+    """What every case of the native keyboard starts from: a fresh folder of its own
+    under the output folder, the native build's keyboard and the helper programs
+    named (paths inside the build), and the processes it starts, by PID."""
+
+    def __init__(self, out_dir, case, *helpers):
+        self.dir = os.path.join(out_dir, case)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        build = os.environ.get("VIMBREL_NATIVE_BUILD", os.path.normpath(os.path.join(out_dir, "..", "..")))
+        self.keyboard_exe = os.path.join(build, "vimbrel")
+        self.helpers = [os.path.join(build, *helper.split("/")) for helper in helpers]
+        for path in [self.keyboard_exe] + self.helpers:
+            check(os.path.exists(path), "%s does not exist: build the native preset" % path)
+        self.procs = []
+        self.keyboard = None
+
+    def end_processes(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+
+    def spawn(self, argv, name, env=None, cwd=None):
+        """Starts a program of the case, its output in NAME.out in the case's folder."""
+        with open(os.path.join(self.dir, name + ".out"), "ab") as log:
+            proc = subprocess.Popen(argv, env=env or self.env, stdin=subprocess.DEVNULL, stdout=log,
+                                    stderr=subprocess.STDOUT, cwd=cwd)
+        self.procs.append(proc)
+        return proc
 
 
 class Desktop:

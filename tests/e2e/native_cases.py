@@ -11,7 +11,6 @@ and clicked with xdotool.
 
 import os
 import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -19,7 +18,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import session as sessionlib  # noqa: E402
-from harness import (EDITION_TEXT, HIGHLIGHT, KEYBOARD_TITLE as TITLE, Rect, Screenshot, check,  # noqa: E402
+from harness import (EDITION_TEXT, HIGHLIGHT, CaseRun, KEYBOARD_TITLE as TITLE, Rect, Screenshot, check,  # noqa: E402
                      icon_pointer_problem, log_lines, read_icon, read_pointer)
 
 SOURCE_DIR = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
@@ -86,23 +85,15 @@ def parse(line):
     return item
 
 
-class Native:
+class Native(CaseRun):
     """One case's fresh X server, its keyboard and its target; all stopped at the end."""
 
     def __init__(self, desktop, case, wm="openbox"):
-        self.dir = os.path.join(desktop.out_dir, case)
-        shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
-        build = os.environ.get("VIMBREL_NATIVE_BUILD",
-                               os.path.normpath(os.path.join(desktop.out_dir, "..", "..")))
-        self.keyboard_exe = os.path.join(build, "vimbrel")
-        self.x_target = os.path.join(build, "tests", "e2e", "native", "x_target")
-        for path in (self.keyboard_exe, self.x_target):
-            check(os.path.exists(path), "%s does not exist: build the native preset" % path)
+        super().__init__(desktop.out_dir, case, "tests/e2e/native/x_target")
+        self.x_target, = self.helpers
         self.state = os.path.join(self.dir, "session.json")
         self.wm = wm
-        self.procs = []
-        self.keyboard = self.target = None
+        self.target = None
         self.log_path = os.path.join(self.dir, "target.log")
         self.seen = 0
 
@@ -116,10 +107,7 @@ class Native:
             raise
 
     def __exit__(self, *exc):
-        for proc in self.procs:
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
+        self.end_processes()
         sessionlib.stop(self.state)
         return False
 
@@ -128,14 +116,6 @@ class Native:
     def run(self, *argv, env=None):
         return subprocess.run([str(a) for a in argv], env=env or self.env, capture_output=True, text=True,
                               stdin=subprocess.DEVNULL, timeout=30)
-
-    def spawn(self, argv, name, env=None, cwd=None):
-        log = open(os.path.join(self.dir, name + ".out"), "ab")
-        proc = subprocess.Popen(argv, env=env or self.env, stdin=subprocess.DEVNULL, stdout=log,
-                                stderr=subprocess.STDOUT, cwd=cwd)
-        log.close()
-        self.procs.append(proc)
-        return proc
 
     def start_target(self):
         self.target = self.spawn([self.x_target, "record", self.log_path], "target")

@@ -12,7 +12,6 @@ grey background; its keys from the layout tables, as in native_cases.py.
 
 import json
 import os
-import shutil
 import signal
 import subprocess
 import sys
@@ -20,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import session as sessionlib  # noqa: E402
-from harness import KEYBOARD_TITLE, CaseFailure, check  # noqa: E402
+from harness import KEYBOARD_TITLE, CaseFailure, CaseRun, check  # noqa: E402
 from native_cases import EDGE_DARK, EDGE_LIGHT, KEYS, LAYOUT, pixels, wait_for  # noqa: E402
 
 # The window's own grey, 0xC0C0C0, sixteen pixels in a row (a few grey pixels
@@ -30,23 +29,15 @@ WIDTH, HEIGHT = sessionlib.SWAY_SIZE
 ADDRESS = "https://vimbrel.example.org/pelorin.exe"
 
 
-class Wayland:
+class Wayland(CaseRun):
     """One case's headless sway, the keyboard, foot and the pointer; all stopped at the end."""
 
     def __init__(self, desktop, case, xwayland=False):
-        self.dir = os.path.join(desktop.out_dir, case)
-        shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
-        build = os.environ.get("VIMBREL_NATIVE_BUILD",
-                               os.path.normpath(os.path.join(desktop.out_dir, "..", "..")))
-        self.keyboard_exe = os.path.join(build, "vimbrel")
-        self.pointer_exe = os.path.join(build, "tests", "e2e", "wayland", "w_pointer")
-        for path in (self.keyboard_exe, self.pointer_exe):
-            check(os.path.exists(path), "%s does not exist: build the native preset" % path)
+        super().__init__(desktop.out_dir, case, "tests/e2e/wayland/w_pointer")
+        self.pointer_exe, = self.helpers
         self.state = os.path.join(self.dir, "session.json")
         self.xwayland = xwayland
-        self.procs = []
-        self.keyboard = self.pointer = None
+        self.pointer = None
         self.typed_path = os.path.join(self.dir, "typed.bin")
 
     def __enter__(self):
@@ -68,10 +59,7 @@ class Wayland:
             raise
 
     def __exit__(self, *exc):
-        for proc in self.procs:
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
+        self.end_processes()
         sessionlib.stop(self.state)
         return False
 
@@ -80,14 +68,6 @@ class Wayland:
     def run(self, *argv, env=None, timeout=30):
         return subprocess.run([str(a) for a in argv], env=env or self.env, capture_output=True,
                               stdin=subprocess.DEVNULL, timeout=timeout)
-
-    def spawn(self, argv, name, env=None):
-        log = open(os.path.join(self.dir, name + ".out"), "ab")
-        proc = subprocess.Popen(argv, env=env or self.env, stdin=subprocess.DEVNULL, stdout=log,
-                                stderr=subprocess.STDOUT)
-        log.close()
-        self.procs.append(proc)
-        return proc
 
     def start_foot(self):
         self.foot = self.spawn(["foot", "sh", "-c", "stty raw -echo; exec cat > %s" % self.typed_path], "foot")

@@ -8,7 +8,6 @@ function of the Desktop, listed in the runner's table (e2e.py).
 import os
 import random
 import re
-import struct
 import subprocess
 import sys
 import time
