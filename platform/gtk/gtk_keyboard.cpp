@@ -22,8 +22,6 @@ namespace vimbrel {
 
 namespace {
 
-
-
 // The buttons are drawn here, not by the theme: no padding, border or
 // minimum size of the theme's may change their places and sizes, and none of
 // its transitions may redraw them frame after frame when their state changes.
